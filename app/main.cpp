@@ -1,0 +1,3 @@
+#include "app/dispatch.h"
+
+int main(int argc, char** argv) { return focusctl::runCommandLine(argc, argv); }

@@ -1,0 +1,9 @@
+#include "app/reply.h"
+
+namespace focusctl {
+
+Reply refusal(const char* reason) {
+  return Reply{{"ok", false}, {"reason", std::string(reason)}};
+}
+
+}  // namespace focusctl
