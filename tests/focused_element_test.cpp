@@ -1,0 +1,116 @@
+// Finding the focused element: the system-wide element first, then the
+// frontmost application.
+#include "ax/focused_element.h"
+#include "tests/sim_fixture.h"
+
+namespace focusctl::test {
+namespace {
+
+auto& system() { return sim::element(sim::systemWide).attributes; }
+
+class FocusedElementTest : public SimTest {
+ protected:
+  // Mail (42) is frontmost and its application element reports `inApp`;
+  // the system-wide element reports `viaSystem`, owned by process 77.
+  void SetUp() override {
+    SimTest::SetUp();
+    sim::addApp(mailPid, "Mail");
+    sim::addApp(77, "Notes");
+    sim::desktop().frontmost = mailPid;
+    inApp = sim::addElement(999);  // its own pid is never asked
+    viaSystem = sim::addElement(77);
+    sim::element(sim::app(mailPid).element).attributes["AXFocusedUIElement"] =
+        sim::link(inApp);
+    system()["AXFocusedUIElement"] = sim::link(viaSystem);
+  }
+
+  // What focusedElement found, as (element id, pid), or (-1, -1).
+  std::pair<sim::ElementId, sim::Pid> lookUp() {
+    std::optional<FocusedElement> found = focusedElement();
+    EXPECT_EQ(sim::live(sim::Kind::element), found ? 1 : 0);
+    EXPECT_EQ(sim::liveTotal() - sim::live(sim::Kind::element), 0);
+    if (!found) return {-1, -1};
+    return {sim::idOf(found->element.get()), found->pid};
+  }
+
+  sim::ElementId inApp = 0;
+  sim::ElementId viaSystem = 0;
+};
+
+TEST_F(FocusedElementTest, SystemWideAnswerIsTakenWithItsOwnPid) {
+  EXPECT_EQ(lookUp(), std::make_pair(viaSystem, 77));
+  EXPECT_EQ(sim::callCount("frontmostApplication"), 0u);
+}
+
+TEST_F(FocusedElementTest, FallbackWhenTheSystemWideAnswerIsUnusable) {
+  struct Case {
+    const char* why;
+    std::function<void()> script;
+  };
+  const std::vector<Case> cases = {
+      {"copy fails", [] { system()["AXFocusedUIElement"] = sim::failure(-25204); }},
+      {"copy fails with a value",
+       [this] {
+         system()["AXFocusedUIElement"] = sim::link(viaSystem);
+         system()["AXFocusedUIElement"].code = sim::code::cannotComplete;
+       }},
+      {"no value", [] { system()["AXFocusedUIElement"] = sim::noValue(); }},
+      {"not supported", [] { system().erase("AXFocusedUIElement"); }},
+      {"not an element", [] { system()["AXFocusedUIElement"] = sim::text("x"); }},
+      {"pid 0", [this] { sim::element(viaSystem).pid = {0, 0}; }},
+      {"negative pid", [this] { sim::element(viaSystem).pid = {0, -5}; }},
+      {"lowest pid", [this] { sim::element(viaSystem).pid = {0, INT32_MIN}; }},
+      {"pid query fails", [this] { sim::element(viaSystem).pid = {-25202, 77}; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    system()["AXFocusedUIElement"] = sim::link(viaSystem);
+    sim::element(viaSystem).pid = {0, 77};
+    c.script();
+    sim::desktop().calls.clear();
+    // The application's pid, never the one of the element it reports.
+    EXPECT_EQ(lookUp(), std::make_pair(inApp, mailPid));
+    EXPECT_EQ(sim::callCount("elementPid " + std::to_string(inApp)), 0u);
+    EXPECT_EQ(sim::callCount("createApplicationElement " +
+                             std::to_string(mailPid)),
+              1u);
+  }
+}
+
+TEST_F(FocusedElementTest, AbsentWhenTheFallbackFindsNothing) {
+  system()["AXFocusedUIElement"] = sim::failure(sim::code::apiDisabled);
+  auto& appFocus =
+      sim::element(sim::app(mailPid).element).attributes["AXFocusedUIElement"];
+  for (const sim::Answer& answer :
+       {sim::failure(sim::code::apiDisabled), sim::noValue(),
+        sim::Answer{sim::code::failure, sim::ElementLink{inApp}}}) {
+    appFocus = answer;
+    EXPECT_EQ(lookUp(), std::make_pair(-1, -1));
+  }
+  appFocus = sim::link(inApp);
+  sim::desktop().frontmost.reset();
+  EXPECT_EQ(lookUp(), std::make_pair(-1, -1));
+}
+
+TEST_F(FocusedElementTest, FallbackPidIsNotRangeChecked) {
+  system()["AXFocusedUIElement"] = sim::noValue();
+  sim::addApp(-3);
+  sim::desktop().frontmost = -3;
+  sim::element(sim::app(-3).element).attributes["AXFocusedUIElement"] =
+      sim::link(inApp);
+  EXPECT_EQ(lookUp(), std::make_pair(inApp, -3));
+}
+
+TEST_F(FocusedElementTest, CommandsSeeTheFallbackPid) {
+  system()["AXFocusedUIElement"] = sim::failure(sim::code::cannotComplete);
+  sim::element(inApp).attributes["AXValue"] = sim::text("draft");
+  const json reply = run({"read"});
+  EXPECT_EQ(reply["pid"], mailPid);
+  EXPECT_EQ(reply["appName"], "Mail");
+  EXPECT_EQ(reply["text"], "draft");
+  EXPECT_EQ(run({"frontmost"}),
+            json({{"ok", true}, {"pid", 42}, {"appName", "Mail"}, {"bundleID", ""}}));
+}
+
+}  // namespace
+}  // namespace focusctl::test
