@@ -1,0 +1,142 @@
+// The accessibility operations of platform.h over AT-SPI: trust, the three
+// kinds of element, their attributes and actions.
+#include <utility>
+
+#include "platform/atspi/bus_session.h"
+#include "platform/atspi/element_access.h"
+#include "platform/atspi/element_ref.h"
+#include "platform/atspi/focus_search.h"
+
+namespace focusctl::platform {
+namespace atspi {
+
+ElementRef* newAccessibleElement(GRef<AtspiAccessible> accessible, Pid pid) {
+  auto* element = new ElementRef;
+  element->kind = ElementRef::Kind::accessible;
+  element->pid = pid;
+  element->busName = busNameOf(accessible.get());
+  element->path = pathOf(accessible.get());
+  element->accessible = std::move(accessible);
+  return element;
+}
+
+AtspiAccessible* applicationRoot(ElementRef& application) {
+  if (!application.lookedUp) {
+    application.lookedUp = true;
+    application.accessible = applicationForPid(application.pid);
+  }
+  return application.accessible.get();
+}
+
+}  // namespace atspi
+
+namespace {
+
+const char* const focusedElementAttribute = "AXFocusedUIElement";
+
+CopiedAttribute focusAttribute(atspi::FocusAnswer answer) {
+  if (answer.code != code::success || !answer.element) {
+    return {answer.code != code::success ? answer.code : code::noValue,
+            std::monostate{}};
+  }
+  return {code::success,
+          Element(atspi::newAccessibleElement(std::move(answer.element),
+                                              answer.pid))};
+}
+
+CopiedAttribute applicationAttribute(ElementRef& application,
+                                     std::string_view attribute) {
+  AtspiAccessible* root = atspi::applicationRoot(application);
+  // No registered application has the pid: it may run without speaking
+  // AT-SPI at all, so this is "cannot complete" rather than "invalid".
+  if (root == nullptr) return {code::cannotComplete, std::monostate{}};
+  if (attribute == focusedElementAttribute) {
+    return focusAttribute(atspi::focusInApplication(root, application.pid));
+  }
+  if (attribute == "AXRole") return {code::success, std::string("AXApplication")};
+  if (attribute == "AXTitle") {
+    atspi::ErrorSlot error;
+    std::string name = atspi::takeString(atspi_accessible_get_name(root, error.out()));
+    if (error) return {atspi::failureCode(root), std::monostate{}};
+    return {code::success, std::move(name)};
+  }
+  return {code::attributeUnsupported, std::monostate{}};
+}
+
+}  // namespace
+
+void release(ElementRef* ref) noexcept { delete ref; }
+
+bool isProcessTrusted() { return atspi::registryAnswers(); }
+
+Element createSystemWideElement() {
+  return Element(new ElementRef{ElementRef::Kind::systemWide, 0, nullptr, false, {}, {}});
+}
+
+Element createApplicationElement(Pid pid) {
+  return Element(new ElementRef{ElementRef::Kind::application, pid, nullptr, false, {}, {}});
+}
+
+CopiedAttribute copyAttributeValue(const Element& element,
+                                   std::string_view attribute) {
+  ElementRef* ref = element.get();
+  if (ref == nullptr) return {code::illegalArgument, std::monostate{}};
+  if (!atspi::busConnected()) return {code::apiDisabled, std::monostate{}};
+  switch (ref->kind) {
+    case ElementRef::Kind::systemWide:
+      if (attribute == focusedElementAttribute) {
+        return focusAttribute(atspi::focusOnDesktop());
+      }
+      return {code::attributeUnsupported, std::monostate{}};
+    case ElementRef::Kind::application:
+      return applicationAttribute(*ref, attribute);
+    case ElementRef::Kind::accessible:
+      if (attribute == focusedElementAttribute) {
+        return {code::attributeUnsupported, std::monostate{}};
+      }
+      return atspi::copyElementAttribute(ref->accessible.get(), attribute);
+  }
+  return {code::failure, std::monostate{}};
+}
+
+ElementPid elementPid(const Element& element) {
+  ElementRef* ref = element.get();
+  if (ref == nullptr) return {code::illegalArgument, 0};
+  switch (ref->kind) {
+    case ElementRef::Kind::systemWide:
+      return {code::illegalArgument, 0};
+    case ElementRef::Kind::application:
+      return {code::success, ref->pid};
+    case ElementRef::Kind::accessible:
+      if (ref->pid <= 0 && atspi::busConnected()) {
+        ref->pid = atspi::applicationPid(ref->accessible.get());
+      }
+      if (ref->pid > 0) return {code::success, ref->pid};
+      if (!atspi::busConnected()) return {code::apiDisabled, 0};
+      return {atspi::failureCode(ref->accessible.get()), 0};
+  }
+  return {code::failure, 0};
+}
+
+ResultCode setAttributeValue(const Element& element, std::string_view attribute,
+                             std::string_view text) {
+  ElementRef* ref = element.get();
+  if (ref == nullptr) return code::illegalArgument;
+  if (!atspi::busConnected()) return code::apiDisabled;
+  if (attribute != "AXValue" || ref->kind != ElementRef::Kind::accessible) {
+    return code::attributeUnsupported;
+  }
+  return atspi::setElementValue(ref->accessible.get(), text);
+}
+
+ResultCode performAction(const Element& element, std::string_view action) {
+  ElementRef* ref = element.get();
+  if (ref == nullptr) return code::illegalArgument;
+  if (!atspi::busConnected()) return code::apiDisabled;
+  if (action != "AXPress" || ref->kind != ElementRef::Kind::accessible) {
+    return code::actionUnsupported;
+  }
+  return atspi::pressElement(ref->accessible.get());
+}
+
+}  // namespace focusctl::platform

@@ -1,0 +1,51 @@
+// The process's one connection to the accessibility bus, and what is asked
+// of the bus rather than of a single element: the registered applications,
+// their process ids, and whether an element that failed a call still exists.
+#pragma once
+
+#include <atspi/atspi.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/atspi/glib_ptr.h"
+#include "platform/platform.h"
+
+namespace focusctl::platform::atspi {
+
+// GLib, libatspi and Xlib write nothing to standard error from here on.
+void silenceLibraryLogs();
+
+// Connects on first use and keeps the connection for the process. False when
+// no accessibility bus can be reached; then no libatspi call may be made,
+// since libatspi aborts the process when it has no bus.
+bool busConnected();
+
+// The registry on the bus answers.
+bool registryAnswers();
+
+// The root elements of the applications registered now.
+std::vector<GRef<AtspiAccessible>> applicationRoots();
+
+// The process owning the element's application; 0 when it cannot be told.
+Pid applicationPid(AtspiAccessible* element);
+
+// The root element of the application of that process, or null.
+GRef<AtspiAccessible> applicationForPid(Pid pid);
+
+// The unique bus name of the element's application; empty once the
+// application has gone.
+std::string busNameOf(AtspiAccessible* element);
+std::string pathOf(AtspiAccessible* element);
+
+// The code for a call on the element that failed: -25202 when the element
+// or its application is gone, -25204 for every other failure.
+ResultCode failureCode(AtspiAccessible* element);
+
+// For a call that failed without saying so (libatspi answers some failures
+// with an ordinary-looking value): nothing when the element is reachable and
+// not defunct, else the code failureCode gives.
+std::optional<ResultCode> unreachableCode(AtspiAccessible* element);
+
+}  // namespace focusctl::platform::atspi

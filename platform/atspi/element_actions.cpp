@@ -1,0 +1,74 @@
+// Writing an element's value and pressing it over AT-SPI.
+#include <string>
+#include <vector>
+
+#include "platform/atspi/ax_mapping.h"
+#include "platform/atspi/bus_session.h"
+#include "platform/atspi/element_access.h"
+#include "platform/atspi/element_facts.h"
+
+namespace focusctl::platform::atspi {
+namespace {
+
+// D-Bus carries only well-formed UTF-8 without NUL; anything else would be
+// cut short or refused on the way and set something other than asked.
+bool representableOnBus(std::string_view text) {
+  return text.find('\0') == std::string_view::npos &&
+         g_utf8_validate_len(text.data(), static_cast<gssize>(text.size()),
+                             nullptr) != FALSE;
+}
+
+// Whether the element now holds the text. Some toolkits answer a write with
+// success and change nothing; a password is not read back (toolkits answer
+// with its mask anyway), nor is an element without a Text interface.
+bool readsBackAs(AtspiAccessible* element, const std::string& expected) {
+  ElementFacts facts(element);
+  RoleFacts role = facts.roleFacts(true);
+  if (!facts.failed() && isSecureText(role)) return true;
+  GRef<AtspiText> text(atspi_accessible_get_text_iface(element));
+  if (!text) return true;
+  std::optional<std::string> now = wholeText(text.get());
+  // Unreadable now: the toolkit's own answer stands.
+  return !now || *now == expected;
+}
+
+}  // namespace
+
+ResultCode setElementValue(AtspiAccessible* element, std::string_view text) {
+  if (!representableOnBus(text)) return code::illegalArgument;
+  GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(element));
+  if (!editable) return code::attributeUnsupported;
+  std::string contents(text);
+  ErrorSlot error;
+  if (!atspi_editable_text_set_text_contents(editable.get(), contents.c_str(),
+                                             error.out())) {
+    return failureCode(element);
+  }
+  return readsBackAs(element, contents) ? code::success : code::cannotComplete;
+}
+
+ResultCode pressElement(AtspiAccessible* element) {
+  GRef<AtspiAction> action(atspi_accessible_get_action_iface(element));
+  if (!action) return code::actionUnsupported;
+  ErrorSlot error;
+  int count = atspi_action_get_n_actions(action.get(), error.out());
+  if (error || count < 0) return failureCode(element);
+  if (count == 0) {
+    // Also what a failed call looks like.
+    std::optional<ResultCode> code = unreachableCode(element);
+    return code ? *code : code::actionUnsupported;
+  }
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    names.push_back(
+        takeString(atspi_action_get_action_name(action.get(), i, error.out())));
+  }
+  std::optional<int> press = pressActionIndex(names);
+  if (!press) return code::actionUnsupported;
+  if (!atspi_action_do_action(action.get(), *press, error.out())) {
+    return failureCode(element);
+  }
+  return code::success;
+}
+
+}  // namespace focusctl::platform::atspi

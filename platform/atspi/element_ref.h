@@ -1,0 +1,40 @@
+// What an ElementRef of this backend holds. Each Owned<ElementRef> owns its
+// ElementRef outright, and the ElementRef one reference to its accessible.
+#pragma once
+
+#include <atspi/atspi.h>
+
+#include <string>
+
+#include "platform/atspi/glib_ptr.h"
+#include "platform/platform.h"
+
+namespace focusctl::platform {
+
+struct ElementRef {
+  enum class Kind { systemWide, application, accessible };
+
+  Kind kind = Kind::systemWide;
+  // application: the pid it was made for; accessible: the owning process
+  // when already known, else 0.
+  Pid pid = 0;
+  // accessible: the object; application: its root once looked up.
+  atspi::GRef<AtspiAccessible> accessible;
+  bool lookedUp = false;
+  // accessible: where the object lives, kept so that it can still be named
+  // after its application has gone.
+  std::string busName;
+  std::string path;
+};
+
+namespace atspi {
+
+// A new element for an accessible found in the process pid (0: unknown).
+ElementRef* newAccessibleElement(GRef<AtspiAccessible> accessible, Pid pid);
+
+// The application element's root accessible, looked up on first use; null
+// when no application registered with the accessibility bus has its pid.
+AtspiAccessible* applicationRoot(ElementRef& application);
+
+}  // namespace atspi
+}  // namespace focusctl::platform

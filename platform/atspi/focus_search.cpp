@@ -1,0 +1,184 @@
+#include "platform/atspi/focus_search.h"
+
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/atspi/bus_session.h"
+#include "platform/atspi/x11_desktop.h"
+
+namespace focusctl::platform::atspi {
+namespace {
+
+// A walk visits at most this many elements, so that a huge tree in a toolkit
+// without Collection cannot hold a command for long.
+constexpr int walkLimit = 2000;
+
+GRef<AtspiStateSet> statesOf(AtspiAccessible* element) {
+  // Never null: libatspi answers a failed call with a set holding DEFUNCT.
+  return GRef<AtspiStateSet>(atspi_accessible_get_state_set(element));
+}
+
+bool has(AtspiStateSet* states, AtspiStateType state) {
+  return states != nullptr && atspi_state_set_contains(states, state) != FALSE;
+}
+
+struct ActiveWindow {
+  ResultCode code = code::noValue;
+  GRef<AtspiAccessible> window;
+  GRef<AtspiStateSet> states;
+};
+
+ActiveWindow activeWindowOf(AtspiAccessible* application) {
+  ErrorSlot error;
+  int count = atspi_accessible_get_child_count(application, error.out());
+  if (count < 0) return {failureCode(application), nullptr, nullptr};
+  for (int i = 0; i < count; ++i) {
+    GRef<AtspiAccessible> window(
+        atspi_accessible_get_child_at_index(application, i, error.out()));
+    if (!window) continue;
+    GRef<AtspiStateSet> states = statesOf(window.get());
+    if (has(states.get(), ATSPI_STATE_ACTIVE)) {
+      return {code::success, std::move(window), std::move(states)};
+    }
+  }
+  return {};
+}
+
+// One Collection query for the first FOCUSED descendant. Nothing when the
+// window offers no Collection or the query failed; an empty reference when
+// it answered that nothing has focus.
+std::optional<GRef<AtspiAccessible>> focusedByCollection(AtspiAccessible* window) {
+  GRef<AtspiCollection> collection(atspi_accessible_get_collection_iface(window));
+  if (!collection) return std::nullopt;
+  GRef<AtspiStateSet> wanted(atspi_state_set_new(nullptr));
+  atspi_state_set_add(wanted.get(), ATSPI_STATE_FOCUSED);
+  GRef<AtspiMatchRule> rule(atspi_match_rule_new(
+      wanted.get(), ATSPI_Collection_MATCH_ALL, nullptr,
+      ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
+      ATSPI_Collection_MATCH_ALL, FALSE));
+  ErrorSlot error;
+  GArray* matches = atspi_collection_get_matches(
+      collection.get(), rule.get(), ATSPI_Collection_SORT_ORDER_CANONICAL, 1,
+      TRUE, error.out());
+  if (matches == nullptr) return std::nullopt;
+  GRef<AtspiAccessible> first;
+  auto** found = reinterpret_cast<AtspiAccessible**>(matches->data);
+  for (guint i = 0; i < matches->len; ++i) {
+    GRef<AtspiAccessible> match(found[i]);  // the array owned one reference each
+    if (!first) first = std::move(match);
+  }
+  g_array_free(matches, TRUE);
+  return first;
+}
+
+void pushChildren(AtspiAccessible* parent,
+                  std::vector<GRef<AtspiAccessible>>& stack) {
+  ErrorSlot error;
+  int count = atspi_accessible_get_child_count(parent, error.out());
+  std::vector<GRef<AtspiAccessible>> children;
+  for (int i = 0; i < count; ++i) {
+    GRef<AtspiAccessible> child(
+        atspi_accessible_get_child_at_index(parent, i, error.out()));
+    if (child) children.push_back(std::move(child));
+  }
+  // Last pushed is visited first: keep document order.
+  for (auto child = children.rbegin(); child != children.rend(); ++child) {
+    stack.push_back(std::move(*child));
+  }
+}
+
+// Depth first, in document order, skipping what cannot hold the focus:
+// subtrees that are not visible, and those whose container manages its
+// descendants (tables and lists that may hold thousands of transient cells).
+// SHOWING alone does not prune: GTK 4.8 never reports it.
+GRef<AtspiAccessible> focusedByWalk(AtspiAccessible* window) {
+  std::vector<GRef<AtspiAccessible>> stack;
+  pushChildren(window, stack);
+  for (int visited = 0; !stack.empty() && visited < walkLimit; ++visited) {
+    GRef<AtspiAccessible> node = std::move(stack.back());
+    stack.pop_back();
+    GRef<AtspiStateSet> states = statesOf(node.get());
+    if (has(states.get(), ATSPI_STATE_DEFUNCT)) continue;
+    if (has(states.get(), ATSPI_STATE_FOCUSED)) return node;
+    if (!has(states.get(), ATSPI_STATE_VISIBLE) ||
+        has(states.get(), ATSPI_STATE_MANAGES_DESCENDANTS)) {
+      continue;
+    }
+    pushChildren(node.get(), stack);
+  }
+  return nullptr;
+}
+
+FocusAnswer focusInWindow(AtspiAccessible* window, AtspiStateSet* windowStates,
+                          Pid pid) {
+  GRef<AtspiAccessible> found;
+  if (has(windowStates, ATSPI_STATE_FOCUSED)) {
+    found = addRef(window);
+  } else if (auto viaCollection = focusedByCollection(window)) {
+    found = std::move(*viaCollection);
+  } else {
+    found = focusedByWalk(window);
+  }
+  if (!found) return {code::noValue, nullptr, pid};
+  return {code::success, std::move(found), pid};
+}
+
+FocusAnswer noted(AtspiAccessible* application, FocusAnswer answer) {
+  noteFocus(busNameOf(application),
+            answer.element ? pathOf(answer.element.get()) : std::string());
+  return answer;
+}
+
+std::unordered_map<std::string, std::string>& knownFocus() {
+  static std::unordered_map<std::string, std::string> focus;
+  return focus;
+}
+
+}  // namespace
+
+FocusAnswer focusInApplication(AtspiAccessible* application, Pid pid) {
+  ActiveWindow active = activeWindowOf(application);
+  if (active.code != code::success) return {active.code, nullptr, pid};
+  return noted(application,
+               focusInWindow(active.window.get(), active.states.get(), pid));
+}
+
+FocusAnswer focusOnDesktop() {
+  if (std::optional<Pid> pid = x11::activeWindowPid()) {
+    GRef<AtspiAccessible> application = applicationForPid(*pid);
+    if (!application) return {code::noValue, nullptr, 0};
+    return focusInApplication(application.get(), *pid);
+  }
+  for (GRef<AtspiAccessible>& application : applicationRoots()) {
+    ActiveWindow active = activeWindowOf(application.get());
+    if (active.code != code::success) continue;
+    Pid pid = applicationPid(application.get());
+    if (pid <= 0) continue;
+    return noted(application.get(), focusInWindow(active.window.get(),
+                                                  active.states.get(), pid));
+  }
+  return {code::noValue, nullptr, 0};
+}
+
+ActiveApplication applicationWithActiveWindow() {
+  for (GRef<AtspiAccessible>& application : applicationRoots()) {
+    if (activeWindowOf(application.get()).code != code::success) continue;
+    Pid pid = applicationPid(application.get());
+    if (pid > 0) return {std::move(application), pid};
+  }
+  return {};
+}
+
+void noteFocus(const std::string& busName, std::string_view path) {
+  if (busName.empty()) return;
+  knownFocus()[busName] = std::string(path);
+}
+
+bool isKnownFocus(const std::string& busName, std::string_view path) {
+  auto known = knownFocus().find(busName);
+  return known != knownFocus().end() && !path.empty() && known->second == path;
+}
+
+}  // namespace focusctl::platform::atspi

@@ -1,0 +1,46 @@
+// Finding the element with keyboard focus. AT-SPI has no global question for
+// it: the focus is the FOCUSED descendant of the ACTIVE window of the
+// application in front.
+#pragma once
+
+#include <atspi/atspi.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/atspi/glib_ptr.h"
+#include "platform/platform.h"
+
+namespace focusctl::platform::atspi {
+
+struct FocusAnswer {
+  ResultCode code = code::noValue;
+  GRef<AtspiAccessible> element;
+  Pid pid = 0;
+};
+
+// The focused element inside one application (its root element and pid).
+// -25212 when the application has no active window or nothing in it has
+// focus.
+FocusAnswer focusInApplication(AtspiAccessible* application, Pid pid);
+
+// The focused element of the desktop: in the application owning the X11
+// active window, or, without one, in whichever application has an active
+// window.
+FocusAnswer focusOnDesktop();
+
+struct ActiveApplication {
+  GRef<AtspiAccessible> root;
+  Pid pid = 0;
+};
+// The application that has an ACTIVE window, when one has.
+ActiveApplication applicationWithActiveWindow();
+
+// The element last seen focused in each application, from lookups and from
+// delivered focus events. A focus event for the element already known to
+// have focus changes nothing (toolkits repeat them, and send them again when
+// a window is re-activated).
+void noteFocus(const std::string& busName, std::string_view path);
+bool isKnownFocus(const std::string& busName, std::string_view path);
+
+}  // namespace focusctl::platform::atspi

@@ -1,0 +1,47 @@
+// The X11 side of the desktop: which window is active, which top-level
+// windows a process owns, what they say about their application, and asking
+// the window manager to bring one to the front. One display connection is
+// opened on first use and kept for the process; without a display every
+// question has no answer.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace focusctl::platform::x11 {
+
+using WindowId = unsigned long;
+
+// The root window carries the property (for instance AT_SPI_BUS).
+bool rootHasProperty(const char* name);
+
+// The process owning _NET_ACTIVE_WINDOW, as an EWMH window manager that is
+// running maintains it.
+std::optional<Pid> activeWindowPid();
+
+// The process's top-level windows, topmost first.
+std::vector<WindowId> windowsOfPid(Pid pid);
+
+struct WindowClass {
+  std::string instance;   // WM_CLASS res_name
+  std::string className;  // WM_CLASS res_class
+};
+std::optional<WindowClass> windowClass(WindowId window);
+std::optional<std::string> gtkApplicationId(WindowId window);
+std::optional<std::string> windowTitle(WindowId window);
+
+// Calls changed() from the GLib main loop whenever the root window's
+// _NET_ACTIVE_WINDOW property changes, for the rest of the process. False
+// (and nothing is watched) unless an EWMH window manager maintains it.
+bool watchActiveWindow(void (*changed)());
+
+// Asks for the first of the windows (topmost first) to become active: an
+// EWMH _NET_ACTIVE_WINDOW request when a window manager supports it, else
+// raising and focusing the first viewable one directly. True when the
+// request was sent; nothing waits for it to take effect.
+bool activate(const std::vector<WindowId>& windows);
+
+}  // namespace focusctl::platform::x11

@@ -1,0 +1,152 @@
+// The AX vocabulary a controller sees on Linux: the documented role and
+// subrole table, password and search recognition, the choice of the press
+// action, and which D-Bus errors mean that an element has gone.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/atspi/ax_mapping.h"
+
+namespace focusctl::platform::atspi {
+namespace {
+
+struct RoleCase {
+  RoleFacts facts;
+  std::string_view role;
+  std::string_view subrole;
+};
+
+RoleFacts facts(AtspiRole role, bool multiLine = false, bool editable = false,
+                std::string_view inputType = {}, std::string_view xmlRoles = {}) {
+  return RoleFacts{role, multiLine, editable, inputType, xmlRoles};
+}
+
+TEST(AxMapping, RolesAndSubrolesFollowTheDocumentedTable) {
+  const std::vector<RoleCase> cases = {
+      {facts(ATSPI_ROLE_TEXT), "AXTextField", ""},
+      {facts(ATSPI_ROLE_ENTRY), "AXTextField", ""},
+      {facts(ATSPI_ROLE_TEXT, true), "AXTextArea", ""},
+      {facts(ATSPI_ROLE_ENTRY, true), "AXTextArea", ""},
+      {facts(ATSPI_ROLE_PASSWORD_TEXT), "AXTextField", "AXSecureTextField"},
+      {facts(ATSPI_ROLE_COMBO_BOX, false, true), "AXComboBox", ""},
+      {facts(ATSPI_ROLE_COMBO_BOX), "AXPopUpButton", ""},
+      {facts(ATSPI_ROLE_PUSH_BUTTON), "AXButton", ""},
+      {facts(ATSPI_ROLE_TOGGLE_BUTTON), "AXCheckBox", "AXToggle"},
+      {facts(ATSPI_ROLE_CHECK_BOX), "AXCheckBox", ""},
+      {facts(ATSPI_ROLE_RADIO_BUTTON), "AXRadioButton", ""},
+      {facts(ATSPI_ROLE_PAGE_TAB), "AXRadioButton", "AXTabButton"},
+      {facts(ATSPI_ROLE_LABEL), "AXStaticText", ""},
+      {facts(ATSPI_ROLE_STATIC), "AXStaticText", ""},
+      {facts(ATSPI_ROLE_LINK), "AXLink", ""},
+      {facts(ATSPI_ROLE_SLIDER), "AXSlider", ""},
+      {facts(ATSPI_ROLE_SPIN_BUTTON), "AXIncrementor", ""},
+      {facts(ATSPI_ROLE_TABLE_CELL), "AXCell", ""},
+      {facts(ATSPI_ROLE_TREE_ITEM), "AXRow", "AXOutlineRow"},
+      {facts(ATSPI_ROLE_DOCUMENT_WEB), "AXWebArea", ""},
+      {facts(ATSPI_ROLE_FRAME), "AXWindow", "AXStandardWindow"},
+      {facts(ATSPI_ROLE_WINDOW), "AXWindow", ""},
+      {facts(ATSPI_ROLE_DIALOG), "AXWindow", "AXDialog"},
+      {facts(ATSPI_ROLE_MENU_ITEM), "AXMenuItem", ""},
+      {facts(ATSPI_ROLE_CHECK_MENU_ITEM), "AXMenuItem", ""},
+      {facts(ATSPI_ROLE_TERMINAL), "AXTextArea", ""},
+      {facts(ATSPI_ROLE_APPLICATION), "AXApplication", ""},
+      {facts(ATSPI_ROLE_PANEL), "AXGroup", ""},
+      {facts(ATSPI_ROLE_UNKNOWN), "AXUnknown", ""},
+      {facts(ATSPI_ROLE_INVALID), "AXUnknown", ""},
+      // A role from a newer AT-SPI than this table knows.
+      {facts(static_cast<AtspiRole>(ATSPI_ROLE_LAST_DEFINED + 7)), "AXGroup", ""},
+  };
+  for (const RoleCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "AT-SPI role " << c.facts.role);
+    EXPECT_EQ(axRole(c.facts), c.role);
+    EXPECT_EQ(axSubrole(c.facts), c.subrole);
+  }
+}
+
+TEST(AxMapping, PasswordEntriesAreSecureWhateverTheirRole) {
+  EXPECT_TRUE(isSecureText(facts(ATSPI_ROLE_PASSWORD_TEXT)));
+  // Browsers give a password input the plain entry role.
+  for (AtspiRole role : {ATSPI_ROLE_ENTRY, ATSPI_ROLE_TEXT}) {
+    RoleFacts input = facts(role, false, true, "password");
+    EXPECT_TRUE(isSecureText(input));
+    EXPECT_EQ(axSubrole(input), "AXSecureTextField");
+    EXPECT_TRUE(isSecureText(facts(role, false, true, "PassWord")));
+  }
+  EXPECT_FALSE(isSecureText(facts(ATSPI_ROLE_ENTRY, false, true, "email")));
+  // Only text entries hold a password.
+  EXPECT_FALSE(isSecureText(facts(ATSPI_ROLE_LABEL, false, false, "password")));
+  EXPECT_FALSE(isSecureText(facts(ATSPI_ROLE_PUSH_BUTTON, false, false, "password")));
+}
+
+TEST(AxMapping, SearchFieldsAreRecognisedFromTheInputTypeOrTheAriaRole) {
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_ENTRY, false, true, "search")), "AXSearchField");
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_TEXT, false, true, "Search")), "AXSearchField");
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_ENTRY, false, true, {}, "searchbox")),
+            "AXSearchField");
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_ENTRY, false, true, {}, "combobox  searchbox")),
+            "AXSearchField");
+  // A token must match whole.
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_ENTRY, false, true, {}, "searchboxes")), "");
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_ENTRY, false, true, {}, "box")), "");
+  // A multi-line area is no search field, and a password stays secure.
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_ENTRY, true, true, "search")), "");
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_PASSWORD_TEXT, false, true, "search")),
+            "AXSecureTextField");
+  EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_LINK, false, false, "search", "searchbox")), "");
+}
+
+TEST(AxMapping, OnlyRolesThatDependOnThemAskForStatesAndAttributes) {
+  EXPECT_TRUE(roleNeedsStates(ATSPI_ROLE_TEXT));
+  EXPECT_TRUE(roleNeedsStates(ATSPI_ROLE_COMBO_BOX));
+  EXPECT_FALSE(roleNeedsStates(ATSPI_ROLE_PUSH_BUTTON));
+  EXPECT_TRUE(roleNeedsAttributes(ATSPI_ROLE_ENTRY));
+  EXPECT_TRUE(roleNeedsAttributes(ATSPI_ROLE_PASSWORD_TEXT));
+  EXPECT_FALSE(roleNeedsAttributes(ATSPI_ROLE_LABEL));
+}
+
+TEST(AxMapping, WindowAndValueKindsOfRoles) {
+  for (AtspiRole role : {ATSPI_ROLE_FRAME, ATSPI_ROLE_WINDOW, ATSPI_ROLE_DIALOG,
+                         ATSPI_ROLE_ALERT, ATSPI_ROLE_FILE_CHOOSER}) {
+    EXPECT_TRUE(isWindowRole(role)) << role;
+  }
+  for (AtspiRole role : {ATSPI_ROLE_MENU_ITEM, ATSPI_ROLE_LIST_ITEM, ATSPI_ROLE_PANEL}) {
+    EXPECT_FALSE(isWindowRole(role)) << role;
+  }
+  EXPECT_TRUE(hasNonTextValue(ATSPI_ROLE_CHECK_BOX));
+  EXPECT_TRUE(hasNonTextValue(ATSPI_ROLE_RADIO_BUTTON));
+  EXPECT_FALSE(hasNonTextValue(ATSPI_ROLE_TEXT));
+  EXPECT_FALSE(hasNonTextValue(ATSPI_ROLE_PUSH_BUTTON));
+}
+
+TEST(AxMapping, PressPrefersPressThenClickThenActivateElseTheFirstAction) {
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(pressActionIndex(Names{"activate", "click"}), 1);
+  EXPECT_EQ(pressActionIndex(Names{"activate", "press", "click"}), 1);
+  EXPECT_EQ(pressActionIndex(Names{"SetFocus", "Press"}), 1);  // Qt
+  EXPECT_EQ(pressActionIndex(Names{"CLICK"}), 0);
+  EXPECT_EQ(pressActionIndex(Names{"activate"}), 0);
+  EXPECT_EQ(pressActionIndex(Names{"", "jump", "clicking"}), 0);
+  EXPECT_EQ(pressActionIndex(Names{"expand or contract", "activate"}), 1);
+  EXPECT_EQ(pressActionIndex(Names{}), std::nullopt);
+}
+
+TEST(AxMapping, OnlyErrorsSayingTheObjectOrItsApplicationIsGoneMeanVanished) {
+  for (const char* name : {"org.freedesktop.DBus.Error.ServiceUnknown",
+                           "org.freedesktop.DBus.Error.NameHasNoOwner",
+                           "org.freedesktop.DBus.Error.UnknownObject",
+                           "org.freedesktop.DBus.Error.UnknownInterface",
+                           "org.freedesktop.DBus.Error.UnknownMethod"}) {
+    EXPECT_EQ(livenessFromErrorName(name), Liveness::vanished) << name;
+  }
+  for (const char* name : {"org.freedesktop.DBus.Error.NoReply",
+                           "org.freedesktop.DBus.Error.Timeout",
+                           "org.freedesktop.DBus.Error.Disconnected",
+                           "org.freedesktop.DBus.Error.AccessDenied",
+                           "org.freedesktop.DBus.Error.Failed", ""}) {
+    EXPECT_EQ(livenessFromErrorName(name), Liveness::unreachable) << name;
+  }
+}
+
+}  // namespace
+}  // namespace focusctl::platform::atspi
