@@ -347,7 +347,9 @@ bool activate(const std::vector<WindowId>& windows) {
     Status sent = XSendEvent(x->display, root(*x), False,
                              SubstructureRedirectMask | SubstructureNotifyMask,
                              &event);
-    XFlush(x->display);
+    // XSync, not XFlush: the process exits right after this, and a server that
+    // sees the hang-up before reading the request drops it unread.
+    XSync(x->display, False);
     return sent != 0;
   }
   // Without a window manager nobody else decides: raise and focus directly.
@@ -356,7 +358,7 @@ bool activate(const std::vector<WindowId>& windows) {
     if (!viewable(*x, window)) continue;
     XRaiseWindow(x->display, window);
     XSetInputFocus(x->display, window, RevertToParent, CurrentTime);
-    XFlush(x->display);
+    XSync(x->display, False);
     return true;
   }
   return false;

@@ -1,0 +1,37 @@
+#!/usr/bin/env python3
+"""focusctl on a desktop where no application has a window yet: the
+accessibility bus works, so the process is trusted, but nothing has focus."""
+
+from e2e_support import (FIXTURE, FOCUSCTL, QUIET_PERIOD, STARTUP_LIMIT,
+                         DesktopTestCase, b64, main, run_focusctl)
+
+NO_FOCUS = {"ok": False, "reason": "no-focused-element", "trusted": True}
+
+
+class EmptyDesktop(DesktopTestCase):
+    # One test method: the order matters, the desktop is empty only until the
+    # fixture starts.
+    def test_refusals_then_watch_follows_the_first_application(self):
+        for args in [(), ("read",), ("set", b64("x")), ("set", "@@@"), ("set",),
+                     ("press",), ("bogus",), ("",)]:
+            with self.subTest(args=args):
+                self.assertEqual(run_focusctl(*args).members, NO_FOCUS)
+        self.assertEqual(run_focusctl("frontmost").members,
+                         {"ok": False, "reason": "no-frontmost-app"})
+
+        watch = self.start_process([FOCUSCTL, "watch"])
+        watch.stdout.expect(b"fallback\n")
+        watch.stdout.expect_quiet(QUIET_PERIOD)
+
+        # The first application to become active: exactly one line from the
+        # rebuild, and the watcher is complete now.
+        fixture = self.start_process([FIXTURE])
+        fixture.stdout.wait_for(lambda line: line == b"ready\n", STARTUP_LIMIT,
+                                "ready from the fixture")
+        watch.stdout.expect(b"watching\n", limit=STARTUP_LIMIT)
+        watch.stdout.expect_quiet(QUIET_PERIOD)
+        self.assertEqual(watch.close(), b"")
+
+
+if __name__ == "__main__":
+    main()
