@@ -583,7 +583,7 @@ def render(results):
             out.append(f"| event-to-line latency, p99 | {lat['p99_ms']} ms | |")
             out.append(f"| latency min / max | {lat['min_ms']} / {lat['max_ms']} ms | |")
             out.append(f"| changes / \"ax\" lines / lost / extra \"ax\" lines | {lat['changes']} / "
-                       f"{lat['lines']} / {lat['lost']} / {lat['extra_ax_lines']} | 1 line per change |")
+                       f"{lat['lines']} / {lat['lost']} / {lat['extra_ax_lines']} | none lost; one line per change the toolkit reports (GTK reports a replaced text as a deletion and an insertion) |")
             out.append(f"| the SetTextContents call itself, median | {lat['set_call_median_ms']} ms | |")
             out.append(f"| CPU over {idle['seconds']:.0f} idle seconds | {idle['cpu_ms']} ms | ~0 |")
             out.append(f"| wake-ups over {idle['seconds']:.0f} idle seconds (voluntary context switches, "

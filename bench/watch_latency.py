@@ -8,7 +8,8 @@ has a focused editable text element:
 - event-to-line latency: this process replaces the focused element's text
   through AT-SPI (EditableText.SetTextContents) and times until the "ax" line
   arrives on watch's standard output; lines beyond the first per change are
-  counted as extra;
+  counted as extra (GTK reports a replaced text as a deletion and an
+  insertion, so each change gives two);
 - peak resident memory (VmHWM) after all of that.
 
     watch_latency.py FOCUSCTL [--changes N] [--idle SECONDS]

@@ -1,11 +1,13 @@
 // The accessibility operations of platform.h over AT-SPI: trust, the three
 // kinds of element, their attributes and actions.
+#include <memory>
 #include <utility>
 
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/element_access.h"
 #include "platform/atspi/element_ref.h"
 #include "platform/atspi/focus_search.h"
+#include "platform/atspi/registered_applications.h"
 
 namespace focusctl::platform {
 namespace atspi {
@@ -18,6 +20,13 @@ ElementRef* newAccessibleElement(GRef<AtspiAccessible> accessible, Pid pid) {
   element->path = pathOf(accessible.get());
   element->accessible = std::move(accessible);
   return element;
+}
+
+ElementFacts& factsOf(ElementRef& element) {
+  if (!element.facts) {
+    element.facts = std::make_unique<ElementFacts>(element.accessible.get());
+  }
+  return *element.facts;
 }
 
 AtspiAccessible* applicationRoot(ElementRef& application) {
@@ -51,7 +60,18 @@ CopiedAttribute applicationAttribute(ElementRef& application,
   // AT-SPI at all, so this is "cannot complete" rather than "invalid".
   if (root == nullptr) return {code::cannotComplete, std::monostate{}};
   if (attribute == focusedElementAttribute) {
-    return focusAttribute(atspi::focusInApplication(root, application.pid));
+    atspi::FocusAnswer answer = atspi::focusInApplication(root, application.pid);
+    // The application found for the pid earlier has gone: whatever has the
+    // pid now is looked up once more.
+    if (answer.code == code::invalidElement) {
+      atspi::forgetApplication(application.pid, root);
+      application.lookedUp = false;
+      application.accessible.reset();
+      root = atspi::applicationRoot(application);
+      if (root == nullptr) return {code::cannotComplete, std::monostate{}};
+      answer = atspi::focusInApplication(root, application.pid);
+    }
+    return focusAttribute(std::move(answer));
   }
   if (attribute == "AXRole") return {code::success, std::string("AXApplication")};
   if (attribute == "AXTitle") {
@@ -70,11 +90,16 @@ void release(ElementRef* ref) noexcept { delete ref; }
 bool isProcessTrusted() { return atspi::registryAnswers(); }
 
 Element createSystemWideElement() {
-  return Element(new ElementRef{ElementRef::Kind::systemWide, 0, nullptr, false, {}, {}});
+  auto* element = new ElementRef;
+  element->kind = ElementRef::Kind::systemWide;
+  return Element(element);
 }
 
 Element createApplicationElement(Pid pid) {
-  return Element(new ElementRef{ElementRef::Kind::application, pid, nullptr, false, {}, {}});
+  auto* element = new ElementRef;
+  element->kind = ElementRef::Kind::application;
+  element->pid = pid;
+  return Element(element);
 }
 
 CopiedAttribute copyAttributeValue(const Element& element,
@@ -94,7 +119,7 @@ CopiedAttribute copyAttributeValue(const Element& element,
       if (attribute == focusedElementAttribute) {
         return {code::attributeUnsupported, std::monostate{}};
       }
-      return atspi::copyElementAttribute(ref->accessible.get(), attribute);
+      return atspi::copyElementAttribute(atspi::factsOf(*ref), attribute);
   }
   return {code::failure, std::monostate{}};
 }
@@ -126,7 +151,7 @@ ResultCode setAttributeValue(const Element& element, std::string_view attribute,
   if (attribute != "AXValue" || ref->kind != ElementRef::Kind::accessible) {
     return code::attributeUnsupported;
   }
-  return atspi::setElementValue(ref->accessible.get(), text);
+  return atspi::setElementValue(atspi::factsOf(*ref), text);
 }
 
 ResultCode performAction(const Element& element, std::string_view action) {
@@ -136,7 +161,7 @@ ResultCode performAction(const Element& element, std::string_view action) {
   if (action != "AXPress" || ref->kind != ElementRef::Kind::accessible) {
     return code::actionUnsupported;
   }
-  return atspi::pressElement(ref->accessible.get());
+  return atspi::pressElement(atspi::factsOf(*ref));
 }
 
 }  // namespace focusctl::platform

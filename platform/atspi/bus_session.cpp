@@ -5,11 +5,10 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <string_view>
-#include <unordered_map>
 
 #include "platform/atspi/ax_mapping.h"
+#include "platform/atspi/dbus_ptr.h"
 #include "platform/atspi/quiet_stderr.h"
 #include "platform/atspi/x11_desktop.h"
 
@@ -37,37 +36,41 @@ bool isSocket(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
-// Whether libatspi can find a bus address without libdbus autolaunching a
-// session bus of its own (which would leave daemons behind and take time).
-// These are the places libatspi and libdbus look; the environment is asked
-// first since it costs nothing.
-bool busAddressKnown() {
-  if (nonEmptyEnvironment("AT_SPI_BUS_ADDRESS") ||
-      nonEmptyEnvironment("DBUS_SESSION_BUS_ADDRESS")) {
-    return true;
+// Where libatspi will find the accessibility bus: AT_SPI_BUS_ADDRESS, else
+// the AT_SPI_BUS property of the X display's root window (unless Wayland is
+// named), else the session bus's org.a11y.Bus.
+struct BusLookup {
+  // libatspi can find an address without libdbus autolaunching a session
+  // bus of its own (which would leave daemons behind and take time).
+  bool known = false;
+  // What libatspi would read from the root window, read on focusctl's own
+  // X connection; empty when libatspi would not read it or finds nothing.
+  std::string fromX;
+};
+
+BusLookup lookUpBus() {
+  BusLookup lookup;
+  if (nonEmptyEnvironment("AT_SPI_BUS_ADDRESS")) {
+    lookup.known = true;
+    return lookup;
+  }
+  // libatspi's own conditions: DISPLAY and no WAYLAND_DISPLAY, set at all;
+  // it reads AT_SPI_DISPLAY instead when that is set, which is left to it.
+  std::optional<x11::BusProperty> property;
+  if (std::getenv("DISPLAY") != nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+      std::getenv("AT_SPI_DISPLAY") == nullptr) {
+    property = x11::accessibilityBusProperty();
+    lookup.fromX = property->address;
   }
   const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-  if (runtimeDir != nullptr && runtimeDir[0] != '\0' &&
-      isSocket(std::string(runtimeDir) + "/bus")) {
-    return true;
-  }
-  return nonEmptyEnvironment("DISPLAY") && !nonEmptyEnvironment("WAYLAND_DISPLAY") &&
-         x11::rootHasProperty("AT_SPI_BUS");
+  lookup.known =
+      nonEmptyEnvironment("DBUS_SESSION_BUS_ADDRESS") ||
+      (runtimeDir != nullptr && runtimeDir[0] != '\0' &&
+       isSocket(std::string(runtimeDir) + "/bus")) ||
+      (nonEmptyEnvironment("DISPLAY") && !nonEmptyEnvironment("WAYLAND_DISPLAY") &&
+       (property ? property->present : x11::accessibilityBusProperty().present));
+  return lookup;
 }
-
-// Unique bus names are never reused while the bus lives, so a process id
-// once learnt for one stays right for the whole run.
-std::unordered_map<std::string, Pid>& knownPids() {
-  static std::unordered_map<std::string, Pid> pids;
-  return pids;
-}
-
-struct DBusMessageUnref {
-  void operator()(DBusMessage* message) const noexcept {
-    if (message != nullptr) dbus_message_unref(message);
-  }
-};
-using DBusMessagePtr = std::unique_ptr<DBusMessage, DBusMessageUnref>;
 
 // Asks the element's own state over the bus, where the error name of a
 // failure survives (libatspi keeps at most its message).
@@ -128,70 +131,19 @@ void silenceLibraryLogs() {
 bool busConnected() {
   static const bool connected = [] {
     silenceLibraryLogs();
-    if (!busAddressKnown()) return false;
-    QuietStandardError quiet;  // libatspi opens its own X connection here
-    return atspi_init() == 0;
+    BusLookup bus = lookUpBus();
+    if (!bus.known) return false;
+    QuietStandardError quiet;  // libatspi may open its own X connection here
+    if (bus.fromX.empty()) return atspi_init() == 0;
+    // The address libatspi would read from X, handed over so that it does
+    // not open a display connection of its own for it; only while it
+    // connects, so that nothing else sees the variable.
+    ::setenv("AT_SPI_BUS_ADDRESS", bus.fromX.c_str(), 1);
+    bool initialised = atspi_init() == 0;
+    ::unsetenv("AT_SPI_BUS_ADDRESS");
+    return initialised;
   }();
   return connected;
-}
-
-bool registryAnswers() {
-  if (!busConnected()) return false;
-  GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-  if (!desktop) return false;
-  ErrorSlot error;
-  return atspi_accessible_get_child_count(desktop.get(), error.out()) >= 0 &&
-         !error;
-}
-
-std::vector<GRef<AtspiAccessible>> applicationRoots() {
-  std::vector<GRef<AtspiAccessible>> roots;
-  if (!busConnected()) return roots;
-  GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-  if (!desktop) return roots;
-  ErrorSlot error;
-  int count = atspi_accessible_get_child_count(desktop.get(), error.out());
-  for (int i = 0; i < count; ++i) {
-    GRef<AtspiAccessible> root(
-        atspi_accessible_get_child_at_index(desktop.get(), i, error.out()));
-    if (root) roots.push_back(std::move(root));
-  }
-  return roots;
-}
-
-Pid applicationPid(AtspiAccessible* element) {
-  std::string bus = busNameOf(element);
-  if (bus.empty()) return 0;
-  auto known = knownPids().find(bus);
-  if (known != knownPids().end()) return known->second;
-  ErrorSlot error;
-  guint pid = atspi_accessible_get_process_id(element, error.out());
-  if (error || pid == 0 ||
-      pid > static_cast<guint>(std::numeric_limits<Pid>::max())) {
-    return 0;
-  }
-  knownPids().emplace(bus, static_cast<Pid>(pid));
-  return static_cast<Pid>(pid);
-}
-
-GRef<AtspiAccessible> applicationForPid(Pid pid) {
-  if (pid <= 0) return nullptr;
-  // The application found for a pid stays the answer while it stays
-  // connected; a one-shot command asks for it more than once. Kept for the
-  // process like the connection, and never torn down at exit.
-  static auto& found = *new std::unordered_map<Pid, GRef<AtspiAccessible>>;
-  auto known = found.find(pid);
-  if (known != found.end()) {
-    if (!busNameOf(known->second.get()).empty()) return addRef(known->second.get());
-    found.erase(known);
-  }
-  for (GRef<AtspiAccessible>& root : applicationRoots()) {
-    if (applicationPid(root.get()) == pid) {
-      found.emplace(pid, addRef(root.get()));
-      return std::move(root);
-    }
-  }
-  return nullptr;
 }
 
 std::string busNameOf(AtspiAccessible* element) {

@@ -1,13 +1,11 @@
-// The process's one connection to the accessibility bus, and what is asked
-// of the bus rather than of a single element: the registered applications,
-// their process ids, and whether an element that failed a call still exists.
+// The process's one connection to the accessibility bus, where an element
+// lives on it, and whether an element that failed a call still exists.
 #pragma once
 
 #include <atspi/atspi.h>
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/atspi/glib_ptr.h"
 #include "platform/platform.h"
@@ -21,18 +19,6 @@ void silenceLibraryLogs();
 // no accessibility bus can be reached; then no libatspi call may be made,
 // since libatspi aborts the process when it has no bus.
 bool busConnected();
-
-// The registry on the bus answers.
-bool registryAnswers();
-
-// The root elements of the applications registered now.
-std::vector<GRef<AtspiAccessible>> applicationRoots();
-
-// The process owning the element's application; 0 when it cannot be told.
-Pid applicationPid(AtspiAccessible* element);
-
-// The root element of the application of that process, or null.
-GRef<AtspiAccessible> applicationForPid(Pid pid);
 
 // The unique bus name of the element's application; empty once the
 // application has gone.

@@ -5,19 +5,23 @@
 
 #include <string_view>
 
+#include "platform/atspi/element_facts.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {
 
+// Each takes the facts of the element's handle, so that what one call
+// learnt about the element serves the next.
+
 // An attribute of an accessible element (not the system-wide or an
 // application element).
-CopiedAttribute copyElementAttribute(AtspiAccessible* element,
+CopiedAttribute copyElementAttribute(ElementFacts& element,
                                      std::string_view attribute);
 
 // "AXValue" written through EditableText, and checked by reading it back.
-ResultCode setElementValue(AtspiAccessible* element, std::string_view text);
+ResultCode setElementValue(ElementFacts& element, std::string_view text);
 
 // "AXPress": the element's press, click or activate action.
-ResultCode pressElement(AtspiAccessible* element);
+ResultCode pressElement(ElementFacts& element);
 
 }  // namespace focusctl::platform::atspi

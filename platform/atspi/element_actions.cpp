@@ -20,43 +20,55 @@ bool representableOnBus(std::string_view text) {
 
 // Whether the element now holds the text. Some toolkits answer a write with
 // success and change nothing; a password is not read back (toolkits answer
-// with its mask anyway), nor is an element without a Text interface.
-bool readsBackAs(AtspiAccessible* element, const std::string& expected) {
-  ElementFacts facts(element);
-  RoleFacts role = facts.roleFacts(true);
-  if (!facts.failed() && isSecureText(role)) return true;
-  GRef<AtspiText> text(atspi_accessible_get_text_iface(element));
+// with its mask anyway), nor is an element without a Text interface. Only
+// the facts that tell a password field are asked, and only those not yet
+// known through this handle.
+bool readsBackAs(ElementFacts& facts, const std::string& expected) {
+  if (facts.isSecureText()) return true;
+  GRef<AtspiText> text(atspi_accessible_get_text_iface(facts.element()));
   if (!text) return true;
   std::optional<std::string> now = wholeText(text.get());
   // Unreadable now: the toolkit's own answer stands.
   return !now || *now == expected;
 }
 
+// The code for a failed call, remembered when it says the element is gone.
+ResultCode failureOf(ElementFacts& facts) {
+  ResultCode code = failureCode(facts.element());
+  facts.noteFailure(code);
+  return code;
+}
+
 }  // namespace
 
-ResultCode setElementValue(AtspiAccessible* element, std::string_view text) {
+ResultCode setElementValue(ElementFacts& facts, std::string_view text) {
   if (!representableOnBus(text)) return code::illegalArgument;
-  GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(element));
+  if (facts.vanished()) return code::invalidElement;
+  GRef<AtspiEditableText> editable(
+      atspi_accessible_get_editable_text_iface(facts.element()));
   if (!editable) return code::attributeUnsupported;
   std::string contents(text);
   ErrorSlot error;
   if (!atspi_editable_text_set_text_contents(editable.get(), contents.c_str(),
                                              error.out())) {
-    return failureCode(element);
+    return failureOf(facts);
   }
-  return readsBackAs(element, contents) ? code::success : code::cannotComplete;
+  return readsBackAs(facts, contents) ? code::success : code::cannotComplete;
 }
 
-ResultCode pressElement(AtspiAccessible* element) {
+ResultCode pressElement(ElementFacts& facts) {
+  if (facts.vanished()) return code::invalidElement;
+  AtspiAccessible* element = facts.element();
   GRef<AtspiAction> action(atspi_accessible_get_action_iface(element));
   if (!action) return code::actionUnsupported;
   ErrorSlot error;
   int count = atspi_action_get_n_actions(action.get(), error.out());
-  if (error || count < 0) return failureCode(element);
+  if (error || count < 0) return failureOf(facts);
   if (count == 0) {
     // Also what a failed call looks like.
-    std::optional<ResultCode> code = unreachableCode(element);
-    return code ? *code : code::actionUnsupported;
+    std::optional<ResultCode> unreachable = unreachableCode(element);
+    if (unreachable) facts.noteFailure(*unreachable);
+    return unreachable ? *unreachable : code::actionUnsupported;
   }
   std::vector<std::string> names;
   for (int i = 0; i < count; ++i) {
@@ -66,7 +78,7 @@ ResultCode pressElement(AtspiAccessible* element) {
   std::optional<int> press = pressActionIndex(names);
   if (!press) return code::actionUnsupported;
   if (!atspi_action_do_action(action.get(), *press, error.out())) {
-    return failureCode(element);
+    return failureOf(facts);
   }
   return code::success;
 }

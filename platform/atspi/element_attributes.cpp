@@ -14,15 +14,21 @@ namespace {
 CopiedAttribute failed(ResultCode code) { return {code, std::monostate{}}; }
 CopiedAttribute text(std::string value) { return {code::success, std::move(value)}; }
 
-CopiedAttribute readRole(AtspiAccessible* element) {
-  ElementFacts facts(element);
+// The code for a call on the element that failed, remembered when it says
+// the element is gone.
+ResultCode failureOf(ElementFacts& facts) {
+  ResultCode code = failureCode(facts.element());
+  facts.noteFailure(code);
+  return code;
+}
+
+CopiedAttribute readRole(ElementFacts& facts) {
   RoleFacts role = facts.roleFacts(false);
   if (facts.failed()) return failed(facts.failure());
   return text(std::string(axRole(role)));
 }
 
-CopiedAttribute readSubrole(AtspiAccessible* element) {
-  ElementFacts facts(element);
+CopiedAttribute readSubrole(ElementFacts& facts) {
   RoleFacts role = facts.roleFacts(true);
   if (facts.failed()) return failed(facts.failure());
   std::string_view subrole = axSubrole(role);
@@ -31,10 +37,10 @@ CopiedAttribute readSubrole(AtspiAccessible* element) {
 }
 
 // The names of the elements labelling this one, joined by spaces.
-CopiedAttribute readLabel(AtspiAccessible* element) {
+CopiedAttribute readLabel(ElementFacts& facts) {
   ErrorSlot error;
-  GArray* relations = atspi_accessible_get_relation_set(element, error.out());
-  if (relations == nullptr) return failed(failureCode(element));
+  GArray* relations = atspi_accessible_get_relation_set(facts.element(), error.out());
+  if (relations == nullptr) return failed(failureOf(facts));
   std::string label;
   auto** items = reinterpret_cast<AtspiRelation**>(relations->data);
   for (guint i = 0; i < relations->len; ++i) {
@@ -58,31 +64,32 @@ CopiedAttribute readLabel(AtspiAccessible* element) {
   return text(std::move(label));
 }
 
-CopiedAttribute readTitle(AtspiAccessible* element) {
+CopiedAttribute readTitle(ElementFacts& facts) {
   ErrorSlot error;
-  std::string name = takeString(atspi_accessible_get_name(element, error.out()));
-  if (error) return failed(failureCode(element));
+  std::string name =
+      takeString(atspi_accessible_get_name(facts.element(), error.out()));
+  if (error) return failed(failureOf(facts));
   if (!name.empty()) return text(std::move(name));
-  return readLabel(element);
+  return readLabel(facts);
 }
 
-CopiedAttribute readDescription(AtspiAccessible* element) {
+CopiedAttribute readDescription(ElementFacts& facts) {
   ErrorSlot error;
   std::string description =
-      takeString(atspi_accessible_get_description(element, error.out()));
-  if (error) return failed(failureCode(element));
+      takeString(atspi_accessible_get_description(facts.element(), error.out()));
+  if (error) return failed(failureOf(facts));
   return text(std::move(description));
 }
 
-CopiedAttribute readValue(AtspiAccessible* element) {
-  ElementFacts facts(element);
+CopiedAttribute readValue(ElementFacts& facts) {
   RoleFacts role = facts.roleFacts(true);
   if (facts.failed()) return failed(facts.failure());
   // A password is never read, not even into this process.
   if (isSecureText(role)) return failed(code::noValue);
+  AtspiAccessible* element = facts.element();
   if (GRef<AtspiText> textInterface{atspi_accessible_get_text_iface(element)}) {
     std::optional<std::string> whole = wholeText(textInterface.get());
-    if (!whole) return failed(failureCode(element));
+    if (!whole) return failed(failureOf(facts));
     return text(std::move(*whole));
   }
   // A non-editable combo box names its selected item, as the title of a
@@ -90,7 +97,7 @@ CopiedAttribute readValue(AtspiAccessible* element) {
   if (role.role == ATSPI_ROLE_COMBO_BOX) {
     ErrorSlot error;
     std::string name = takeString(atspi_accessible_get_name(element, error.out()));
-    if (error) return failed(failureCode(element));
+    if (error) return failed(failureOf(facts));
     return text(std::move(name));
   }
   if (hasNonTextValue(role.role)) return {code::success, OtherKind{}};
@@ -100,9 +107,8 @@ CopiedAttribute readValue(AtspiAccessible* element) {
   return failed(code::attributeUnsupported);
 }
 
-CopiedAttribute readObjectAttribute(AtspiAccessible* element,
+CopiedAttribute readObjectAttribute(ElementFacts& facts,
                                     std::initializer_list<const char*> names) {
-  ElementFacts facts(element);
   for (const char* name : names) {
     std::optional<std::string_view> value = facts.attribute(name);
     if (facts.failed()) return failed(facts.failure());
@@ -111,57 +117,55 @@ CopiedAttribute readObjectAttribute(AtspiAccessible* element,
   return failed(code::attributeUnsupported);
 }
 
-CopiedAttribute readIdentifier(AtspiAccessible* element) {
+CopiedAttribute readIdentifier(ElementFacts& facts) {
   ErrorSlot error;
-  gchar* id = atspi_accessible_get_accessible_id(element, error.out());
+  gchar* id = atspi_accessible_get_accessible_id(facts.element(), error.out());
   // Toolkits older than the property answer with an error.
   if (id == nullptr) return failed(code::attributeUnsupported);
   return text(takeString(id));
 }
 
-struct RectFree {
-  void operator()(AtspiRect* rect) const noexcept {
-    if (rect != nullptr) g_boxed_free(ATSPI_TYPE_RECT, rect);
-  }
-};
-
-CopiedAttribute readExtents(AtspiAccessible* element, bool position) {
-  GRef<AtspiComponent> component(atspi_accessible_get_component_iface(element));
-  if (!component) return failed(code::attributeUnsupported);
-  ErrorSlot error;
-  std::unique_ptr<AtspiRect, RectFree> rect(atspi_component_get_extents(
-      component.get(), ATSPI_COORD_TYPE_SCREEN, error.out()));
-  if (!rect || error) return failed(failureCode(element));
-  // libatspi answers a call that failed silently with all four at -1.
-  if (rect->x == -1 && rect->y == -1 && rect->width == -1 && rect->height == -1) {
-    if (std::optional<ResultCode> code = unreachableCode(element)) {
-      return failed(*code);
-    }
-  }
+CopiedAttribute readExtents(ElementFacts& facts, bool position) {
+  const ElementFacts::Extents& extents = facts.extents();
+  if (extents.code != code::success) return failed(extents.code);
   if (position) {
-    return {code::success, Point{static_cast<double>(rect->x),
-                                 static_cast<double>(rect->y)}};
+    return {code::success, Point{static_cast<double>(extents.rect.x),
+                                 static_cast<double>(extents.rect.y)}};
   }
-  return {code::success, Size{static_cast<double>(rect->width),
-                              static_cast<double>(rect->height)}};
+  return {code::success, Size{static_cast<double>(extents.rect.width),
+                              static_cast<double>(extents.rect.height)}};
 }
 
 }  // namespace
 
-CopiedAttribute copyElementAttribute(AtspiAccessible* element,
+CopiedAttribute copyElementAttribute(ElementFacts& element,
                                      std::string_view attribute) {
-  if (attribute == "AXRole") return readRole(element);
-  if (attribute == "AXSubrole") return readSubrole(element);
-  if (attribute == "AXTitle") return readTitle(element);
-  if (attribute == "AXDescription") return readDescription(element);
-  if (attribute == "AXValue") return readValue(element);
-  if (attribute == "AXPlaceholderValue") {
-    return readObjectAttribute(element, {"placeholder-text", "placeholder"});
+  struct Reader {
+    std::string_view attribute;
+    CopiedAttribute (*read)(ElementFacts&);
+  };
+  static constexpr Reader readers[] = {
+      {"AXRole", readRole},
+      {"AXSubrole", readSubrole},
+      {"AXTitle", readTitle},
+      {"AXDescription", readDescription},
+      {"AXValue", readValue},
+      {"AXPlaceholderValue",
+       [](ElementFacts& facts) {
+         return readObjectAttribute(facts, {"placeholder-text", "placeholder"});
+       }},
+      {"AXIdentifier", readIdentifier},
+      {"AXDOMIdentifier",
+       [](ElementFacts& facts) { return readObjectAttribute(facts, {"id"}); }},
+      {"AXPosition", [](ElementFacts& facts) { return readExtents(facts, true); }},
+      {"AXSize", [](ElementFacts& facts) { return readExtents(facts, false); }},
+  };
+  for (const Reader& reader : readers) {
+    if (reader.attribute != attribute) continue;
+    // Once the element is known to be gone, that is every answer.
+    if (element.vanished()) return failed(code::invalidElement);
+    return reader.read(element);
   }
-  if (attribute == "AXIdentifier") return readIdentifier(element);
-  if (attribute == "AXDOMIdentifier") return readObjectAttribute(element, {"id"});
-  if (attribute == "AXPosition") return readExtents(element, true);
-  if (attribute == "AXSize") return readExtents(element, false);
   return failed(code::attributeUnsupported);
 }
 

@@ -1,8 +1,26 @@
 #include "platform/atspi/element_facts.h"
 
+#include <memory>
+
 #include "platform/atspi/bus_session.h"
 
 namespace focusctl::platform::atspi {
+namespace {
+
+struct RectFree {
+  void operator()(AtspiRect* rect) const noexcept {
+    if (rect != nullptr) g_boxed_free(ATSPI_TYPE_RECT, rect);
+  }
+};
+
+}  // namespace
+
+bool ElementFacts::vanished() {
+  if (failure_ != code::invalidElement && busNameOf(element_).empty()) {
+    failure_ = code::invalidElement;
+  }
+  return failure_ == code::invalidElement;
+}
 
 std::optional<AtspiRole> ElementFacts::role() {
   if (role_ || failed()) return role_;
@@ -29,6 +47,7 @@ bool ElementFacts::hasState(AtspiStateType state) {
     states_.reset(atspi_accessible_get_state_set(element_));
     // A failed call comes back as a set holding only DEFUNCT.
     if (!states_ || atspi_state_set_contains(states_.get(), ATSPI_STATE_DEFUNCT)) {
+      states_.reset();
       failure_ = failureCode(element_);
       return false;
     }
@@ -67,6 +86,50 @@ RoleFacts ElementFacts::roleFacts(bool withAttributes) {
     facts.xmlRoles = attribute("xml-roles").value_or("");
   }
   return facts;
+}
+
+bool ElementFacts::isSecureText() {
+  RoleFacts facts;
+  std::optional<AtspiRole> known = role();
+  if (!known) return false;
+  facts.role = *known;
+  if (roleNeedsAttributes(facts.role)) {
+    facts.textInputType = attribute("text-input-type").value_or("");
+  }
+  return atspi::isSecureText(facts);
+}
+
+const ElementFacts::Extents& ElementFacts::extents() {
+  if (extents_) return *extents_;
+  Extents answer;
+  if (vanished()) {
+    answer.code = failure_;
+    return extents_.emplace(answer);
+  }
+  GRef<AtspiComponent> component(atspi_accessible_get_component_iface(element_));
+  if (!component) {
+    answer.code = code::attributeUnsupported;
+    return extents_.emplace(answer);
+  }
+  ErrorSlot error;
+  std::unique_ptr<AtspiRect, RectFree> rect(atspi_component_get_extents(
+      component.get(), ATSPI_COORD_TYPE_SCREEN, error.out()));
+  if (!rect || error) {
+    answer.code = failureCode(element_);
+    noteFailure(answer.code);
+    return extents_.emplace(answer);
+  }
+  // libatspi answers a call that failed silently with all four at -1.
+  if (rect->x == -1 && rect->y == -1 && rect->width == -1 && rect->height == -1) {
+    if (std::optional<ResultCode> unreachable = unreachableCode(element_)) {
+      answer.code = *unreachable;
+      noteFailure(answer.code);
+      return extents_.emplace(answer);
+    }
+  }
+  answer.code = code::success;
+  answer.rect = *rect;
+  return extents_.emplace(answer);
 }
 
 std::optional<std::string> wholeText(AtspiText* text) {

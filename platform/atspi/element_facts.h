@@ -1,6 +1,8 @@
-// What one operation learns about an element: its role, state set and object
-// attributes, each asked over the bus at most once and only when needed.
-// Made afresh for every operation, so nothing outlives it.
+// What focusctl learns about one element handle: its role, state set,
+// object attributes and extents, each asked over the bus at most once and
+// only when needed. Kept on the handle (the ElementRef) for its life: a
+// command reads several attributes that need the same facts, and a watcher
+// never reads attributes through a handle it keeps.
 #pragma once
 
 #include <atspi/atspi.h>
@@ -18,11 +20,22 @@ namespace focusctl::platform::atspi {
 class ElementFacts {
  public:
   explicit ElementFacts(AtspiAccessible* element) : element_(element) {}
+  ElementFacts(const ElementFacts&) = delete;
+  ElementFacts& operator=(const ElementFacts&) = delete;
 
-  // After a call failed, the code for it; the answers asked for since are
-  // then empty.
+  AtspiAccessible* element() const { return element_; }
+
+  // After a call for a fact failed, the code for it; the facts asked for
+  // since are then empty. An element found gone stays gone, and so does one
+  // whose application libatspi has seen leave the bus.
   bool failed() const { return failure_ != code::success; }
   ResultCode failure() const { return failure_; }
+  bool vanished();
+  // Records what a call on the element outside these facts found: once it
+  // is known to be gone, nothing more is asked of it.
+  void noteFailure(ResultCode result) {
+    if (result == code::invalidElement) failure_ = result;
+  }
 
   std::optional<AtspiRole> role();
   bool hasState(AtspiStateType state);
@@ -32,6 +45,16 @@ class ElementFacts {
   // The role with the states it needs, and its object attributes when asked
   // for (only the text-entry roles have any that matter).
   RoleFacts roleFacts(bool withAttributes);
+  // A password field; needs the role and, for text entries, the attributes.
+  bool isSecureText();
+
+  struct Extents {
+    ResultCode code = code::failure;
+    AtspiRect rect{};
+  };
+  // The Component extents in screen coordinates (position and size come
+  // from one call); -25205 without Component.
+  const Extents& extents();
 
  private:
   AtspiAccessible* element_;
@@ -40,6 +63,7 @@ class ElementFacts {
   GRef<AtspiStateSet> states_;
   bool attributesAsked_ = false;
   GHashRef attributes_;
+  std::optional<Extents> extents_;
 };
 
 // The whole text behind a Text interface; nothing when the call failed.

@@ -4,8 +4,10 @@
 
 #include <atspi/atspi.h>
 
+#include <memory>
 #include <string>
 
+#include "platform/atspi/element_facts.h"
 #include "platform/atspi/glib_ptr.h"
 #include "platform/platform.h"
 
@@ -25,12 +27,18 @@ struct ElementRef {
   // after its application has gone.
   std::string busName;
   std::string path;
+  // accessible: what was learnt about it through this handle, made on first
+  // use.
+  std::unique_ptr<atspi::ElementFacts> facts;
 };
 
 namespace atspi {
 
 // A new element for an accessible found in the process pid (0: unknown).
 ElementRef* newAccessibleElement(GRef<AtspiAccessible> accessible, Pid pid);
+
+// The facts of an accessible element's handle.
+ElementFacts& factsOf(ElementRef& element);
 
 // The application element's root accessible, looked up on first use; null
 // when no application registered with the accessibility bus has its pid.

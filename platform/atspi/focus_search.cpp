@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/atspi/bus_session.h"
+#include "platform/atspi/freshness.h"
+#include "platform/atspi/registered_applications.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform::atspi {
@@ -136,39 +138,90 @@ std::unordered_map<std::string, std::string>& knownFocus() {
   return focus;
 }
 
+// Lookups that found no focus, by application: one command may ask for the
+// focus of one application twice (on the desktop, then through its
+// application element), and a walk that came to nothing, up to its limit,
+// is not worth repeating while nothing may have changed.
+std::unordered_map<std::string, Fresh<ResultCode>>& recentMisses() {
+  static std::unordered_map<std::string, Fresh<ResultCode>> misses;
+  return misses;
+}
+
+// The first application with an ACTIVE window, found without X11 (a null
+// root when none has one), and that window.
+struct ActiveFound {
+  GRef<AtspiAccessible> root;
+  Pid pid = 0;
+  ActiveWindow window;
+};
+
+const ActiveFound& activeWithoutX11() {
+  static auto& known = *new Fresh<ActiveFound>;
+  if (const ActiveFound* found = known.get()) return *found;
+  ActiveFound found;
+  for (GRef<AtspiAccessible>& application : applicationRoots()) {
+    ActiveWindow active = activeWindowOf(application.get());
+    if (active.code != code::success) continue;
+    Pid pid = applicationPid(application.get());
+    if (pid <= 0) continue;
+    found = {std::move(application), pid, std::move(active)};
+    break;
+  }
+  return known.set(std::move(found));
+}
+
+// The focus in the application, in its active window when that is known
+// already.
+FocusAnswer lookUpFocus(AtspiAccessible* application, Pid pid,
+                        const ActiveWindow* knownWindow) {
+  std::string busName = busNameOf(application);
+  auto& misses = recentMisses();
+  std::erase_if(misses, [](const auto& entry) { return entry.second.get() == nullptr; });
+  if (auto known = misses.find(busName); known != misses.end()) {
+    return {*known->second.get(), nullptr, pid};
+  }
+  ActiveWindow looked;
+  const ActiveWindow& active =
+      knownWindow != nullptr ? *knownWindow : (looked = activeWindowOf(application));
+  FocusAnswer answer =
+      active.code != code::success
+          ? FocusAnswer{active.code, nullptr, pid}
+          : noted(application, focusInWindow(active.window.get(), active.states.get(), pid));
+  if (answer.code != code::success && !busName.empty()) {
+    misses[busName].set(answer.code);
+  }
+  return answer;
+}
+
 }  // namespace
 
 FocusAnswer focusInApplication(AtspiAccessible* application, Pid pid) {
-  ActiveWindow active = activeWindowOf(application);
-  if (active.code != code::success) return {active.code, nullptr, pid};
-  return noted(application,
-               focusInWindow(active.window.get(), active.states.get(), pid));
+  return lookUpFocus(application, pid, nullptr);
 }
 
 FocusAnswer focusOnDesktop() {
   if (std::optional<Pid> pid = x11::activeWindowPid()) {
     GRef<AtspiAccessible> application = applicationForPid(*pid);
     if (!application) return {code::noValue, nullptr, 0};
-    return focusInApplication(application.get(), *pid);
+    FocusAnswer answer = focusInApplication(application.get(), *pid);
+    // The application found for the pid earlier has gone: whatever has the
+    // pid now is looked up once more.
+    if (answer.code == code::invalidElement) {
+      forgetApplication(*pid, application.get());
+      GRef<AtspiAccessible> again = applicationForPid(*pid);
+      if (!again) return {code::noValue, nullptr, 0};
+      if (again.get() != application.get()) answer = focusInApplication(again.get(), *pid);
+    }
+    return answer;
   }
-  for (GRef<AtspiAccessible>& application : applicationRoots()) {
-    ActiveWindow active = activeWindowOf(application.get());
-    if (active.code != code::success) continue;
-    Pid pid = applicationPid(application.get());
-    if (pid <= 0) continue;
-    return noted(application.get(), focusInWindow(active.window.get(),
-                                                  active.states.get(), pid));
-  }
-  return {code::noValue, nullptr, 0};
+  const ActiveFound& active = activeWithoutX11();
+  if (!active.root) return {code::noValue, nullptr, 0};
+  return lookUpFocus(active.root.get(), active.pid, &active.window);
 }
 
 ActiveApplication applicationWithActiveWindow() {
-  for (GRef<AtspiAccessible>& application : applicationRoots()) {
-    if (activeWindowOf(application.get()).code != code::success) continue;
-    Pid pid = applicationPid(application.get());
-    if (pid > 0) return {std::move(application), pid};
-  }
-  return {};
+  const ActiveFound& active = activeWithoutX11();
+  return {addRef(active.root.get()), active.pid};
 }
 
 void noteFocus(const std::string& busName, std::string_view path) {

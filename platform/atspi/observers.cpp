@@ -24,6 +24,8 @@
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/element_ref.h"
 #include "platform/atspi/focus_search.h"
+#include "platform/atspi/freshness.h"
+#include "platform/atspi/registered_applications.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform {
@@ -38,13 +40,18 @@ struct RunLoopSourceRef {
 namespace atspi {
 namespace {
 
-// Events are delivered once they have settled: this long after the last
-// one arrived, and at most settleLimitMs after the first. A toolkit reports
-// one change in several events (GTK 3: an edit as a deletion and an
-// insertion; a focus move first from the widget, then again once its
-// accessibility state has caught up a main-loop turn later), and its state
-// is only right to read after the last of them. Repeats for one element
-// still queued are dropped.
+// Value changes are delivered on the next turn of the main loop, one
+// callback per AT-SPI event: the watcher neither batches nor coalesces
+// them (GTK 3 reports one replacement of the text as a deletion and an
+// insertion: two callbacks).
+//
+// Focus moves and activations are delivered once they have settled: this
+// long after the last one arrived, and at most settleLimitMs after the
+// first. A toolkit's state is only right to read after the last event of a
+// change (GTK 3 reports a focus move first from the widget, then again once
+// its accessibility state has caught up a main-loop turn later), and the
+// callback reads it at once. Repeats of a focus move still waiting are
+// dropped.
 constexpr gint64 settleMs = 40;
 constexpr gint64 settleLimitMs = 200;
 
@@ -86,11 +93,14 @@ std::map<std::uint64_t, ObserverState> observers;
 std::uint64_t lastSerial = 0;
 std::uint64_t lastRegistration = 0;
 std::uint64_t lastEvent = 0;
-// Holds references to accessibles: never torn down at exit, when libatspi
-// may already be gone.
-std::deque<Queued>& queue = *new std::deque<Queued>;
-guint flushSource = 0;
-gint64 firstQueuedAt = 0;
+// Hold references to accessibles: never torn down at exit, when libatspi
+// may already be gone. Focus moves and activations wait to settle, value
+// changes only for the main loop.
+std::deque<Queued>& settling = *new std::deque<Queued>;
+std::deque<Queued>& immediate = *new std::deque<Queued>;
+guint settleSource = 0;
+gint64 firstSettlingAt = 0;
+guint immediateSource = 0;
 std::vector<ActivationHandler> activationHandlers;
 // An activation is a change of the application owning the active window.
 // AT-SPI window events tell it first, once the application's own state is
@@ -203,7 +213,7 @@ void deliverActivation(const Queued& item) {
 }
 
 bool activationQueued() {
-  return std::any_of(queue.begin(), queue.end(), [](const Queued& item) {
+  return std::any_of(settling.begin(), settling.end(), [](const Queued& item) {
     return item.what == Queued::What::activated;
   });
 }
@@ -215,6 +225,7 @@ gboolean checkActiveWindow(gpointer) {
     activeWindowCheck = g_timeout_add(static_cast<guint>(settleMs), checkActiveWindow, nullptr);
     return G_SOURCE_REMOVE;
   }
+  desktopMayHaveChanged();
   Pid owner = x11::activeWindowPid().value_or(0);
   if (activeApplication != owner) {
     activeApplication = owner;
@@ -232,8 +243,9 @@ void onActiveWindowChanged() {
   activeWindowCheck = g_timeout_add(activationGraceMs, checkActiveWindow, nullptr);
 }
 
-gboolean flushQueue(gpointer) {
-  flushSource = 0;
+void deliver(std::deque<Queued>& queue) {
+  // The callbacks look at the desktop anew.
+  desktopMayHaveChanged();
   std::deque<Queued> batch;
   batch.swap(queue);
   for (const Queued& item : batch) {
@@ -250,24 +262,40 @@ gboolean flushQueue(gpointer) {
         break;
     }
   }
+}
+
+gboolean flushSettled(gpointer) {
+  settleSource = 0;
+  deliver(settling);
   return G_SOURCE_REMOVE;
 }
 
-void scheduleFlush() {
-  gint64 now = g_get_monotonic_time() / 1000;
-  if (flushSource == 0) {
-    firstQueuedAt = now;
-  } else {
-    g_source_remove(flushSource);
-  }
-  gint64 delay = std::clamp<gint64>(firstQueuedAt + settleLimitMs - now, 0, settleMs);
-  flushSource = g_timeout_add(static_cast<guint>(delay), flushQueue, nullptr);
+gboolean flushImmediate(gpointer) {
+  immediateSource = 0;
+  deliver(immediate);
+  return G_SOURCE_REMOVE;
 }
 
-bool alreadyQueued(Queued::What what, const std::string& busName,
-                   const std::string& path) {
-  return std::any_of(queue.begin(), queue.end(), [&](const Queued& item) {
-    return item.what == what && item.busName == busName && item.path == path;
+void scheduleSettled() {
+  gint64 now = g_get_monotonic_time() / 1000;
+  if (settleSource == 0) {
+    firstSettlingAt = now;
+  } else {
+    g_source_remove(settleSource);
+  }
+  gint64 delay = std::clamp<gint64>(firstSettlingAt + settleLimitMs - now, 0, settleMs);
+  settleSource = g_timeout_add(static_cast<guint>(delay), flushSettled, nullptr);
+}
+
+void scheduleImmediate() {
+  if (immediateSource != 0) return;
+  immediateSource = g_idle_add_full(G_PRIORITY_DEFAULT, flushImmediate, nullptr, nullptr);
+}
+
+bool focusAlreadySettling(const std::string& busName, const std::string& path) {
+  return std::any_of(settling.begin(), settling.end(), [&](const Queued& item) {
+    return item.what == Queued::What::focus && item.busName == busName &&
+           item.path == path;
   });
 }
 
@@ -275,20 +303,25 @@ void enqueue(Queued::What what, AtspiAccessible* source, bool fromWindowEvent) {
   std::string busName = busNameOf(source);
   std::string path = pathOf(source);
   if (busName.empty()) return;
-  bool notification = what == Queued::What::focus || what == Queued::What::value;
-  if (notification) {
-    Kind kind = what == Queued::What::focus ? Kind::focus : Kind::value;
-    if (!anyLiveRegistration(kind, busName, path)) return;
-    if (alreadyQueued(what, busName, path)) {
-      scheduleFlush();
+  if (what == Queued::What::value) {
+    if (!anyLiveRegistration(Kind::value, busName, path)) return;
+    immediate.push_back({what, lastEvent, addRef(source), std::move(busName),
+                         std::move(path), fromWindowEvent});
+    scheduleImmediate();
+    return;
+  }
+  if (what == Queued::What::focus) {
+    if (!anyLiveRegistration(Kind::focus, busName, path)) return;
+    if (focusAlreadySettling(busName, path)) {
+      scheduleSettled();
       return;
     }
   } else if (activationHandlers.empty()) {
     return;
   }
-  queue.push_back({what, lastEvent, addRef(source), std::move(busName),
-                   std::move(path), fromWindowEvent});
-  scheduleFlush();
+  settling.push_back({what, lastEvent, addRef(source), std::move(busName),
+                      std::move(path), fromWindowEvent});
+  scheduleSettled();
 }
 
 struct EventFree {

@@ -9,6 +9,7 @@
 #include "platform/atspi/activation.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/focus_search.h"
+#include "platform/atspi/registered_applications.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform {
@@ -36,6 +37,22 @@ const std::vector<x11::WindowId>& windowsOf(ApplicationRef& application) {
   return *application.windows;
 }
 
+// The first of the process's windows that answers, asked of the active
+// window first when the process owns it: a command that has just looked at
+// the active window usually needs nothing else.
+template <typename Answer>
+std::optional<std::string> firstAnswer(ApplicationRef& application, Answer answer) {
+  std::optional<x11::WindowId> active = x11::knownActiveWindowOf(application.pid);
+  if (active) {
+    if (auto text = answer(*active)) return text;
+  }
+  for (x11::WindowId window : windowsOf(application)) {
+    if (window == active) continue;
+    if (auto text = answer(window)) return text;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> nonEmpty(std::optional<std::string> text) {
   if (text && text->empty()) return std::nullopt;
   return text;
@@ -49,7 +66,8 @@ RunningApplication runningApplication(Pid pid) {
   if (pid <= 0) return RunningApplication();
   auto application = std::make_unique<ApplicationRef>();
   application->pid = pid;
-  if (windowsOf(*application).empty() && rootOf(*application) == nullptr) {
+  if (!x11::knownActiveWindowOf(pid) && windowsOf(*application).empty() &&
+      rootOf(*application) == nullptr) {
     return RunningApplication();
   }
   return RunningApplication(application.release());
@@ -80,27 +98,26 @@ std::optional<std::string> localizedName(const RunningApplication& application) 
     std::string name = atspi::takeString(atspi_accessible_get_name(root, error.out()));
     if (!name.empty()) return name;
   }
-  for (x11::WindowId window : windowsOf(*application.get())) {
+  return firstAnswer(*application.get(), [](x11::WindowId window) -> std::optional<std::string> {
     if (auto windowClass = x11::windowClass(window); windowClass && !windowClass->instance.empty()) {
       return windowClass->instance;
     }
-    if (auto title = nonEmpty(x11::windowTitle(window))) return title;
-  }
-  return std::nullopt;
+    return nonEmpty(x11::windowTitle(window));
+  });
 }
 
 std::optional<std::string> bundleIdentifier(const RunningApplication& application) {
   if (!application) return std::nullopt;
-  const std::vector<x11::WindowId>& windows = windowsOf(*application.get());
-  for (x11::WindowId window : windows) {
-    if (auto id = nonEmpty(x11::gtkApplicationId(window))) return id;
+  if (auto id = firstAnswer(*application.get(), [](x11::WindowId window) {
+        return nonEmpty(x11::gtkApplicationId(window));
+      })) {
+    return id;
   }
-  for (x11::WindowId window : windows) {
-    if (auto windowClass = x11::windowClass(window); windowClass && !windowClass->className.empty()) {
-      return windowClass->className;
-    }
-  }
-  return std::nullopt;
+  return firstAnswer(*application.get(), [](x11::WindowId window) -> std::optional<std::string> {
+    auto windowClass = x11::windowClass(window);
+    if (!windowClass || windowClass->className.empty()) return std::nullopt;
+    return windowClass->className;
+  });
 }
 
 // Only NSApplicationActivateIgnoringOtherApps (2) is ever passed; an X11

@@ -11,11 +11,16 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <unordered_map>
 
+#include "platform/atspi/freshness.h"
 #include "platform/atspi/quiet_stderr.h"
 
 namespace focusctl::platform::x11 {
 namespace {
+
+using atspi::desktopMayHaveChanged;
+using atspi::Fresh;
 
 enum AtomIndex {
   netActiveWindow,
@@ -27,6 +32,7 @@ enum AtomIndex {
   netWmName,
   gtkApplicationIdAtom,
   utf8String,
+  atSpiBus,
   atomCount
 };
 
@@ -35,12 +41,16 @@ constexpr std::array<const char*, atomCount> atomNames = {
     "_NET_CLIENT_LIST",     "_NET_CLIENT_LIST_STACKING",
     "_NET_SUPPORTED",       "_NET_SUPPORTING_WM_CHECK",
     "_NET_WM_NAME",         "_GTK_APPLICATION_ID",
-    "UTF8_STRING",
+    "UTF8_STRING",          "AT_SPI_BUS",
 };
 
 struct Connection {
   Display* display = nullptr;
   std::array<Atom, atomCount> atoms{};
+  // Whether an EWMH window manager runs, and its check window: asked once
+  // per connection; a watching process learns of changes from events.
+  std::optional<bool> managerRunning;
+  Window managerCheck = None;
 };
 
 bool connectionLost = false;
@@ -67,7 +77,8 @@ Connection* connection() {
     if (display == nullptr) return nullptr;
     XSetIOErrorExitHandler(display, keepRunningAfterIoError, nullptr);
     // Kept for the whole process, like the accessibility bus connection.
-    auto* made = new Connection{display, {}};
+    auto* made = new Connection;
+    made->display = display;
     std::array<char*, atomCount> names{};
     for (std::size_t i = 0; i < atomCount; ++i) {
       names[i] = const_cast<char*>(atomNames[i]);
@@ -152,10 +163,29 @@ std::optional<Pid> windowPid(Connection& x, Window window) {
 // An EWMH window manager is running when the check window it names on the
 // root names itself too; otherwise the root's EWMH properties are left over.
 bool ewmhManagerRunning(Connection& x) {
+  if (x.managerRunning) return *x.managerRunning;
   auto check = windowProperty(x, root(x), x.atoms[netSupportingWmCheck]);
-  if (!check) return false;
-  auto self = windowProperty(x, *check, x.atoms[netSupportingWmCheck]);
-  return self && *self == *check;
+  auto self = check ? windowProperty(x, *check, x.atoms[netSupportingWmCheck])
+                    : std::nullopt;
+  x.managerRunning = check && self && *self == *check;
+  x.managerCheck = *x.managerRunning ? *check : None;
+  return *x.managerRunning;
+}
+
+struct Active {
+  Window window = None;
+  std::optional<Pid> pid;
+};
+
+// The last answer about the active window, while it is fresh.
+Fresh<Active>& knownActive() {
+  static Fresh<Active> active;
+  return active;
+}
+
+std::unordered_map<Pid, Fresh<std::vector<WindowId>>>& knownWindows() {
+  static std::unordered_map<Pid, Fresh<std::vector<WindowId>>> windows;
+  return windows;
 }
 
 bool managerSupports(Connection& x, Atom feature) {
@@ -229,16 +259,36 @@ gboolean eventsArrived(GSource* base) {
          eventsQueued(self);
 }
 
+// Follows the window manager's check window, so that its going away is
+// seen as an event.
+void watchManagerCheck(Connection& x) {
+  if (ewmhManagerRunning(x)) XSelectInput(x.display, x.managerCheck, StructureNotifyMask);
+}
+
 gboolean handleEvents(GSource* base, GSourceFunc, gpointer) {
   auto* self = reinterpret_cast<EventSource*>(base);
+  Connection& x = *self->x;
   bool changed = false;
-  while (!connectionLost && XPending(self->x->display) > 0) {
+  bool managerChanged = false;
+  while (!connectionLost && XPending(x.display) > 0) {
     XEvent event{};
-    XNextEvent(self->x->display, &event);
-    if (event.type == PropertyNotify &&
-        event.xproperty.atom == self->x->atoms[netActiveWindow]) {
-      changed = true;
+    XNextEvent(x.display, &event);
+    if (event.type == PropertyNotify) {
+      changed = changed || event.xproperty.atom == x.atoms[netActiveWindow];
+      managerChanged = managerChanged ||
+                       event.xproperty.atom == x.atoms[netSupportingWmCheck];
+    } else if (event.type == DestroyNotify && x.managerCheck != None &&
+               event.xdestroywindow.window == x.managerCheck) {
+      managerChanged = true;
     }
+  }
+  // Windows, their owners and the window manager may all have changed.
+  desktopMayHaveChanged();
+  if (managerChanged && !connectionLost) {
+    x.managerRunning.reset();
+    x.managerCheck = None;
+    watchManagerCheck(x);
+    XFlush(x.display);
   }
   if (changed) self->activeWindowChanged();
   return connectionLost ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
@@ -246,41 +296,63 @@ gboolean handleEvents(GSource* base, GSourceFunc, gpointer) {
 
 }  // namespace
 
-bool rootHasProperty(const char* name) {
+BusProperty accessibilityBusProperty() {
+  BusProperty answer;
   Connection* x = connection();
-  if (x == nullptr) return false;
-  Atom atom = XInternAtom(x->display, name, True);
-  if (atom == None) return false;
-  // Asked for any type, the answer carries the actual one.
+  if (x == nullptr) return answer;
+  // libatspi drops the screen number from DISPLAY and so reads the first
+  // screen's root, at most this many 32-bit units (BUFSIZ).
+  constexpr long maxLongs = 8192;
   Atom actualType = None;
   int format = 0;
   unsigned long items = 0;
   unsigned long remaining = 0;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(x->display, root(*x), atom, 0, 1, False,
-                         AnyPropertyType, &actualType, &format, &items,
-                         &remaining, &data) != Success) {
-    return false;
+  // Asked for any type, the answer carries the actual one.
+  int status = XGetWindowProperty(x->display, RootWindow(x->display, 0),
+                                  x->atoms[atSpiBus], 0, maxLongs, False,
+                                  AnyPropertyType, &actualType, &format, &items,
+                                  &remaining, &data);
+  std::unique_ptr<unsigned char, XFreeDeleter> owned(data);
+  if (status != Success || actualType == None) return answer;
+  answer.present = items > 0 || remaining > 0;
+  if (actualType == XA_STRING && format == 8 && owned) {
+    const char* text = reinterpret_cast<const char*>(owned.get());
+    answer.address.assign(text, strnlen(text, items));
   }
-  if (data != nullptr) XFree(data);
-  return actualType != None && (items > 0 || remaining > 0);
+  return answer;
 }
 
 std::optional<Pid> activeWindowPid() {
+  if (const Active* known = knownActive().get()) return known->pid;
   Connection* x = connection();
   if (x == nullptr || !ewmhManagerRunning(*x)) return std::nullopt;
-  auto active = windowProperty(*x, root(*x), x->atoms[netActiveWindow]);
-  if (!active) return std::nullopt;
-  return windowPid(*x, *active);
+  Active active;
+  if (auto window = windowProperty(*x, root(*x), x->atoms[netActiveWindow])) {
+    active.window = *window;
+    active.pid = windowPid(*x, *window);
+  }
+  knownActive().set(active);
+  return active.pid;
+}
+
+std::optional<WindowId> knownActiveWindowOf(Pid pid) {
+  const Active* known = knownActive().get();
+  if (known == nullptr || known->window == None || known->pid != pid) return std::nullopt;
+  return known->window;
 }
 
 std::vector<WindowId> windowsOfPid(Pid pid) {
   std::vector<WindowId> owned;
   Connection* x = connection();
   if (x == nullptr || pid <= 0) return owned;
+  auto& windows = knownWindows();
+  std::erase_if(windows, [](const auto& entry) { return entry.second.get() == nullptr; });
+  if (auto known = windows.find(pid); known != windows.end()) return *known->second.get();
   for (Window window : topLevelWindows(*x)) {
     if (windowPid(*x, window) == pid) owned.push_back(window);
   }
+  windows[pid].set(owned);
   return owned;
 }
 
@@ -317,6 +389,7 @@ bool watchActiveWindow(void (*changed)()) {
   static GSourceFuncs functions{eventsWaiting, eventsArrived, handleEvents,
                                 nullptr, nullptr, nullptr};
   XSelectInput(x->display, root(*x), PropertyChangeMask);
+  watchManagerCheck(*x);
   XFlush(x->display);
   GSource* base = g_source_new(&functions, sizeof(EventSource));
   auto* source = reinterpret_cast<EventSource*>(base);

@@ -15,12 +15,21 @@ namespace focusctl::platform::x11 {
 
 using WindowId = unsigned long;
 
-// The root window carries the property (for instance AT_SPI_BUS).
-bool rootHasProperty(const char* name);
+// The AT_SPI_BUS property of the first screen's root window, where
+// libatspi looks for the accessibility bus.
+struct BusProperty {
+  bool present = false;  // with any type and content
+  std::string address;   // its text up to the first NUL, when it is a STRING
+};
+BusProperty accessibilityBusProperty();
 
 // The process owning _NET_ACTIVE_WINDOW, as an EWMH window manager that is
 // running maintains it.
 std::optional<Pid> activeWindowPid();
+
+// The active window, when the answer activeWindowPid gave is still fresh
+// and the process owns it: where a lookup of its windows can start.
+std::optional<WindowId> knownActiveWindowOf(Pid pid);
 
 // The process's top-level windows, topmost first.
 std::vector<WindowId> windowsOfPid(Pid pid);

@@ -1,8 +1,9 @@
 // The AT-SPI backend through platform.h against a real GTK 3 application
 // (zenity's entry dialog) on a headless desktop: what the CLI cannot show,
 // such as registration codes, callbacks of detached or released observers,
-// vanished elements and the coalescing of one toolkit change into one
-// notification. Run inside tests/e2e/headless-desktop (ctest -L e2e).
+// vanished elements, one value notification per toolkit event and one focus
+// notification per focus move. Run inside tests/e2e/headless-desktop
+// (ctest -L e2e).
 #include <gtest/gtest.h>
 #include <glib.h>
 #include <signal.h>
@@ -11,8 +12,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -57,15 +61,20 @@ void xdotool(const std::string& arguments) {
 // zenity's entry dialog, in front and with its entry focused.
 class Zenity : public testing::Test {
  protected:
+  virtual std::vector<const char*> arguments() const {
+    return {"zenity", "--entry", "--text", "_Label", "--entry-text", "hello"};
+  }
+
   void SetUp() override {
     ASSERT_TRUE(isProcessTrusted()) << "needs the accessibility bus of a desktop";
+    std::vector<const char*> argv = arguments();
+    argv.push_back(nullptr);
     pid_ = fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
       freopen("/dev/null", "w", stdout);
       freopen("/dev/null", "w", stderr);
-      execlp("zenity", "zenity", "--entry", "--text", "_Label", "--entry-text",
-             "hello", static_cast<char*>(nullptr));
+      execvp(argv[0], const_cast<char* const*>(argv.data()));
       _exit(127);
     }
     auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -144,15 +153,52 @@ TEST_F(Zenity, SetWritesExactlyAndRefusesWhatTheBusCannotCarry) {
 TEST_F(Zenity, AnElementWhoseApplicationIsGoneIsInvalid) {
   Element entry = focusedElement();
   ASSERT_TRUE(entry);
+  // Facts learnt through this handle before the application goes.
+  EXPECT_EQ(text(entry, "AXRole"), "AXTextField");
+  EXPECT_TRUE(std::holds_alternative<Point>(copyAttributeValue(entry, "AXPosition").value));
+  Element untouched = focusedElement();
+  ASSERT_TRUE(untouched);
+  const pid_t gone = pid_;
   kill(pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
   pid_ = -1;
-  for (const char* attribute : {"AXRole", "AXTitle", "AXValue", "AXSize"}) {
-    EXPECT_EQ(copyAttributeValue(entry, attribute).code, code::invalidElement)
-        << attribute;
+  for (const Element* element : {&untouched, &entry}) {
+    // Asked first what the handle has not learnt yet: once a call finds the
+    // element gone, the facts it knew are not served either.
+    for (const char* attribute :
+         {"AXTitle", "AXRole", "AXSubrole", "AXDescription", "AXValue",
+          "AXPlaceholderValue", "AXDOMIdentifier", "AXPosition", "AXSize"}) {
+      EXPECT_EQ(copyAttributeValue(*element, attribute).code, code::invalidElement)
+          << attribute;
+    }
+    EXPECT_EQ(copyAttributeValue(*element, "AXNoSuchThing").code,
+              code::attributeUnsupported);
+    EXPECT_EQ(setAttributeValue(*element, "AXValue", "x"), code::invalidElement);
+    EXPECT_EQ(performAction(*element, "AXPress"), code::invalidElement);
   }
-  EXPECT_EQ(setAttributeValue(entry, "AXValue", "x"), code::invalidElement);
-  EXPECT_EQ(performAction(entry, "AXPress"), code::invalidElement);
+  // No registered application has the pid any more.
+  EXPECT_EQ(copyAttributeValue(createApplicationElement(gone), "AXFocusedUIElement").code,
+            code::cannotComplete);
+}
+
+// zenity's password dialog: a password field, never read.
+class ZenityPassword : public Zenity {
+ protected:
+  std::vector<const char*> arguments() const override {
+    return {"zenity", "--password"};
+  }
+};
+
+TEST_F(ZenityPassword, IsWrittenButNeverReadBack) {
+  Element field = focusedElement();
+  ASSERT_TRUE(field);
+  EXPECT_EQ(text(field, "AXSubrole"), "AXSecureTextField");
+  EXPECT_EQ(copyAttributeValue(field, "AXValue").code, code::noValue);
+  // Written through a fresh handle and through one that knows the field's
+  // facts already: a success either way, the mask not compared.
+  EXPECT_EQ(setAttributeValue(focusedElement(), "AXValue", "secret"), code::success);
+  EXPECT_EQ(setAttributeValue(field, "AXValue", "other secret"), code::success);
+  EXPECT_EQ(copyAttributeValue(field, "AXValue").code, code::noValue);
 }
 
 struct Seen {
@@ -224,22 +270,23 @@ TEST_F(Zenity, CallbacksRunOnlyWhileTheSourceIsAttachedAndTheObserverLives) {
   EXPECT_EQ(seen.notifications[0], "AXValueChanged");
   EXPECT_EQ(seen.contexts[0], &marker);
 
-  // One write that GTK reports as a deletion and an insertion is one change.
+  // GTK reports one write as a deletion and an insertion: a callback for
+  // each, nothing held back or merged.
   ASSERT_EQ(setAttributeValue(entry, "AXValue", "replaced"), code::success);
   serveMainLoop(600ms);
-  EXPECT_EQ(seen.notifications.size(), 2U);
+  EXPECT_EQ(seen.notifications.size(), 3U);
 
   removeSourceFromMainRunLoop(source);
   xdotool("type --delay 0 c");
   serveMainLoop(600ms);
-  EXPECT_EQ(seen.notifications.size(), 2U) << "called back after detaching";
+  EXPECT_EQ(seen.notifications.size(), 3U) << "called back after detaching";
 
   // Released while still attached: nothing more either.
   addSourceToMainRunLoop(source);
   created.observer.reset();
   xdotool("type --delay 0 d");
   serveMainLoop(600ms);
-  EXPECT_EQ(seen.notifications.size(), 2U) << "called back after release";
+  EXPECT_EQ(seen.notifications.size(), 3U) << "called back after release";
   removeSourceFromMainRunLoop(source);
 }
 
@@ -276,6 +323,63 @@ TEST_F(Zenity, WorkspaceNamesAndActivatesTheApplication) {
   EXPECT_FALSE(runningApplication(0));
   EXPECT_FALSE(runningApplication(-5));
   EXPECT_FALSE(runningApplication(2147483647));
+}
+
+// How the accessibility bus is found is settled once per process, so these
+// run this test binary again with its environment changed. nullptr removes
+// a variable.
+int statusOfChild(const std::vector<std::pair<std::string, const char*>>& changes) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string_view text(*entry);
+    std::string_view name = text.substr(0, text.find('='));
+    bool changed = false;
+    for (const auto& change : changes) changed = changed || change.first == name;
+    if (!changed) entries.emplace_back(text);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value != nullptr) entries.push_back(name + "=" + value);
+  }
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string filter = "--gtest_filter=BusAddressChild.*";
+  char* argv[] = {const_cast<char*>("focusctl_atspi_desktop_tests"), filter.data(), nullptr};
+  pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    freopen("/dev/null", "w", stdout);
+    execve("/proc/self/exe", argv, envp.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(BusAddressChild, IsTrustedAsExpected) {
+  const char* expected = std::getenv("FOCUSCTL_TEST_EXPECT_TRUSTED");
+  if (expected == nullptr) GTEST_SKIP() << "run by the BusAddress tests";
+  EXPECT_EQ(isProcessTrusted(), std::string_view(expected) == "1");
+  // An address read from the display for libatspi is not left behind.
+  EXPECT_EQ(std::getenv("AT_SPI_BUS_ADDRESS"), nullptr);
+}
+
+TEST(BusAddress, IsFoundOnTheDisplayWhereLibatspiLooks) {
+  const std::pair<std::string, const char*> withoutSessionBus[] = {
+      {"AT_SPI_BUS_ADDRESS", nullptr},
+      {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/focusctl-bus"},
+      {"XDG_RUNTIME_DIR", "/nonexistent"}};
+  std::vector<std::pair<std::string, const char*>> changes(std::begin(withoutSessionBus),
+                                                           std::end(withoutSessionBus));
+  // The root window's AT_SPI_BUS alone leads to the bus.
+  changes.emplace_back("FOCUSCTL_TEST_EXPECT_TRUSTED", "1");
+  EXPECT_EQ(statusOfChild(changes), 0);
+  // libatspi does not look at the display while WAYLAND_DISPLAY is set, even
+  // empty: neither is the address taken from it for libatspi then.
+  changes.back().second = "0";
+  changes.emplace_back("WAYLAND_DISPLAY", "");
+  EXPECT_EQ(statusOfChild(changes), 0);
 }
 
 }  // namespace

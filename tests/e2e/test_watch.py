@@ -24,9 +24,10 @@ class Watch(DesktopTestCase):
         self.lines.expect(b"ax\n")
         self.lines.expect_quiet()
 
-        # focusctl itself replacing the value.
+        # focusctl itself replacing the value: GTK reports the old text
+        # deleted and the new one inserted, two changes, two lines.
         self.assertTrue(run_focusctl("set", "aGVsbG8=")["ok"])
-        self.lines.expect(b"ax\n")
+        self.lines.expect(b"ax\n", b"ax\n")
         self.lines.expect_quiet()
 
         # Focus moves to the next entry: the value registration follows it.

@@ -1,0 +1,32 @@
+// The applications registered with the accessibility bus, and which of
+// them a process runs. What a command needs of them more than once is asked
+// once while it is fresh (freshness.h).
+#pragma once
+
+#include <atspi/atspi.h>
+
+#include <vector>
+
+#include "platform/atspi/glib_ptr.h"
+#include "platform/platform.h"
+
+namespace focusctl::platform::atspi {
+
+// The registry on the bus answers.
+bool registryAnswers();
+
+// The root elements of the applications registered now (as fresh as
+// freshness.h allows).
+std::vector<GRef<AtspiAccessible>> applicationRoots();
+
+// The process owning the element's application; 0 when it cannot be told.
+Pid applicationPid(AtspiAccessible* element);
+
+// The root element of the application of that process, or null.
+GRef<AtspiAccessible> applicationForPid(Pid pid);
+
+// The application found for the pid (root) has gone: the next lookup of the
+// pid asks the registry anew.
+void forgetApplication(Pid pid, AtspiAccessible* root);
+
+}  // namespace focusctl::platform::atspi
