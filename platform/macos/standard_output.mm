@@ -3,6 +3,7 @@
 #import <Foundation/Foundation.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -22,9 +23,13 @@ void writeOutput(std::string_view bytes) {
 void writeLineNow(std::string_view line) {
   @autoreleasepool {
     NSData* data = [NSData dataWithBytes:line.data() length:line.size()];
-    // writeData:error: reports a failed write instead of raising; a reader
-    // that has gone away ends the process by SIGPIPE as with any write.
-    (void)[NSFileHandle.fileHandleWithStandardOutput writeData:data error:nil];
+    // writeData:error: reports a failed write instead of raising. A reader
+    // that has gone away normally ends the process by SIGPIPE; a controller
+    // that ignores SIGPIPE passes that on to us, and a watcher nobody can
+    // read would then run for ever, so it ends here.
+    if (![NSFileHandle.fileHandleWithStandardOutput writeData:data error:nil]) {
+      std::_Exit(0);
+    }
     std::fflush(stdout);
   }
 }
