@@ -1,5 +1,4 @@
-// Unicode services on Linux: NFD from utf8proc, White_Space from its fixed
-// list of code points.
+// Canonical decomposition on Linux, from utf8proc.
 #include <utf8proc.h>
 
 #include <cstdlib>
@@ -10,14 +9,6 @@
 
 namespace focusctl::platform {
 namespace {
-
-// The Unicode White_Space property (PropList.txt); it has not changed since
-// Unicode 6.3.
-bool isWhiteSpace(utf8proc_int32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
-         c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
 
 struct FreeDeleter {
   void operator()(utf8proc_uint8_t* p) const noexcept { std::free(p); }
@@ -38,29 +29,6 @@ std::string canonicalDecomposition(std::string_view utf8) {
   if (length < 0 || raw == nullptr) return clean;
   return std::string(reinterpret_cast<const char*>(raw),
                      static_cast<std::size_t>(length));
-}
-
-std::string trimWhiteSpace(std::string_view utf8) {
-  const std::string clean = sanitizeUtf8(utf8);
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(clean.data());
-  const auto size = static_cast<utf8proc_ssize_t>(clean.size());
-  utf8proc_ssize_t begin = 0;
-  utf8proc_ssize_t end = 0;  // one past the last character kept
-  bool seenContent = false;
-  for (utf8proc_ssize_t i = 0; i < size;) {
-    utf8proc_int32_t c = 0;
-    const utf8proc_ssize_t n = utf8proc_iterate(bytes + i, size - i, &c);
-    if (n <= 0) break;  // cannot happen after sanitising
-    if (!isWhiteSpace(c)) {
-      if (!seenContent) begin = i;
-      seenContent = true;
-      end = i + n;
-    }
-    i += n;
-  }
-  if (!seenContent) return std::string();
-  return clean.substr(static_cast<std::size_t>(begin),
-                      static_cast<std::size_t>(end - begin));
 }
 
 }  // namespace focusctl::platform
