@@ -29,53 +29,34 @@ void recordError(std::string error) {
   desktop().errors.push_back(std::move(error));
 }
 
+namespace {
+
+// A handle may be used while it is held; anything else is a test's error.
+template <typename Ref>
+bool usableHandle(const Ref* ref, std::string_view operation,
+                  std::string_view what) {
+  const char* problem = ref == nullptr ? ": no "
+                        : ref->live      ? nullptr
+                                         : ": released ";
+  if (problem == nullptr) return true;
+  recordError(std::string(operation) + problem + std::string(what));
+  return false;
+}
+
+}  // namespace
+
 bool usable(const platform::ElementRef* ref, std::string_view operation) {
-  if (ref == nullptr) {
-    recordError(std::string(operation) + ": no element handle");
-    return false;
-  }
-  if (!ref->live) {
-    recordError(std::string(operation) + ": element handle already released");
-    return false;
-  }
-  return true;
+  return usableHandle(ref, operation, "element handle");
 }
-
 bool usable(const platform::ObserverRef* ref, std::string_view operation) {
-  if (ref == nullptr) {
-    recordError(std::string(operation) + ": no observer handle");
-    return false;
-  }
-  if (!ref->live) {
-    recordError(std::string(operation) + ": observer already released");
-    return false;
-  }
-  return true;
+  return usableHandle(ref, operation, "observer");
 }
-
 bool usable(const platform::RunLoopSourceRef* ref,
             std::string_view operation) {
-  if (ref == nullptr) {
-    recordError(std::string(operation) + ": no run-loop source");
-    return false;
-  }
-  if (!ref->live) {
-    recordError(std::string(operation) + ": run-loop source already released");
-    return false;
-  }
-  return true;
+  return usableHandle(ref, operation, "run-loop source");
 }
-
 bool usable(const platform::ApplicationRef* ref, std::string_view operation) {
-  if (ref == nullptr) {
-    recordError(std::string(operation) + ": no application");
-    return false;
-  }
-  if (!ref->live) {
-    recordError(std::string(operation) + ": application already released");
-    return false;
-  }
-  return true;
+  return usableHandle(ref, operation, "application");
 }
 
 platform::ElementRef* newElementRef(ElementId id) {

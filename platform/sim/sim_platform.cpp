@@ -13,41 +13,36 @@ using sim::record;
 using sim::state;
 using sim::usable;
 
+namespace {
+
+// Gives up a held handle; releasing one that is not held is a test's error.
+template <typename Ref>
+bool releaseHandle(Ref* ref, Kind kind, const char* what) noexcept {
+  if (ref == nullptr || !ref->live) {
+    sim::recordError(std::string("release of ") + what + " that is not held");
+    return false;
+  }
+  ref->live = false;
+  sim::noteRelease(kind);
+  return true;
+}
+
+}  // namespace
+
 void release(ElementRef* ref) noexcept {
-  if (ref == nullptr || !ref->live) {
-    sim::recordError("release of an element handle that is not held");
-    return;
-  }
-  ref->live = false;
-  sim::noteRelease(Kind::element);
+  releaseHandle(ref, Kind::element, "an element handle");
 }
-
 void release(ObserverRef* ref) noexcept {
-  if (ref == nullptr || !ref->live) {
-    sim::recordError("release of an observer that is not held");
-    return;
+  const bool attached = ref != nullptr && ref->live && ref->attached;
+  if (releaseHandle(ref, Kind::observer, "an observer") && attached) {
+    ++state().desktop.observersReleasedWhileAttached;
   }
-  if (ref->attached) ++state().desktop.observersReleasedWhileAttached;
-  ref->live = false;
-  sim::noteRelease(Kind::observer);
 }
-
 void release(RunLoopSourceRef* ref) noexcept {
-  if (ref == nullptr || !ref->live) {
-    sim::recordError("release of a run-loop source that is not held");
-    return;
-  }
-  ref->live = false;
-  sim::noteRelease(Kind::runLoopSource);
+  releaseHandle(ref, Kind::runLoopSource, "a run-loop source");
 }
-
 void release(ApplicationRef* ref) noexcept {
-  if (ref == nullptr || !ref->live) {
-    sim::recordError("release of an application that is not held");
-    return;
-  }
-  ref->live = false;
-  sim::noteRelease(Kind::application);
+  releaseHandle(ref, Kind::application, "an application");
 }
 
 // ---------------------------------------------------------------------------
