@@ -1,8 +1,10 @@
 #include "platform/atspi/element_facts.h"
 
 #include <memory>
+#include <vector>
 
 #include "platform/atspi/bus_session.h"
+#include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform::atspi {
 namespace {
@@ -12,6 +14,42 @@ struct RectFree {
     if (rect != nullptr) g_boxed_free(ATSPI_TYPE_RECT, rect);
   }
 };
+using RectPtr = std::unique_ptr<AtspiRect, RectFree>;
+
+// The screen origin of the X11 window that holds the element: the active
+// window when its process owns it, else the process's only window.
+std::optional<x11::Origin> originOfWindowHolding(AtspiAccessible* element) {
+  ErrorSlot error;
+  auto pid = static_cast<Pid>(atspi_accessible_get_process_id(element, error.out()));
+  if (error || pid <= 0) return std::nullopt;
+  std::optional<x11::WindowId> window;
+  if (x11::activeWindowPid() == pid) window = x11::knownActiveWindowOf(pid);
+  if (!window) {
+    std::vector<x11::WindowId> windows = x11::windowsOfPid(pid);
+    if (windows.size() == 1) window = windows.front();
+  }
+  if (!window) return std::nullopt;
+  return x11::windowOrigin(*window);
+}
+
+// Toolkits without a global coordinate space (GTK 4, any on Wayland) answer
+// window-relative extents when asked for screen ones: the two answers agree.
+// Then the window's origin makes them screen coordinates where X11 knows it,
+// and the position is unknown elsewhere. Where the window really lies at the
+// screen's origin, adding it changes nothing.
+bool toScreen(AtspiComponent* component, AtspiAccessible* element, AtspiRect& rect) {
+  ErrorSlot error;
+  RectPtr inWindow(
+      atspi_component_get_extents(component, ATSPI_COORD_TYPE_WINDOW, error.out()));
+  if (!inWindow || error || inWindow->x != rect.x || inWindow->y != rect.y) {
+    return true;
+  }
+  std::optional<x11::Origin> origin = originOfWindowHolding(element);
+  if (!origin) return false;
+  rect.x += origin->x;
+  rect.y += origin->y;
+  return true;
+}
 
 }  // namespace
 
@@ -112,7 +150,7 @@ const ElementFacts::Extents& ElementFacts::extents() {
     return extents_.emplace(answer);
   }
   ErrorSlot error;
-  std::unique_ptr<AtspiRect, RectFree> rect(atspi_component_get_extents(
+  RectPtr rect(atspi_component_get_extents(
       component.get(), ATSPI_COORD_TYPE_SCREEN, error.out()));
   if (!rect || error) {
     answer.code = failureCode(element_);
@@ -129,6 +167,9 @@ const ElementFacts::Extents& ElementFacts::extents() {
   }
   answer.code = code::success;
   answer.rect = *rect;
+  // Firefox answers -1,-1 for a position it does not know yet.
+  answer.positionKnown = !(rect->x == -1 && rect->y == -1) &&
+                         toScreen(component.get(), element_, answer.rect);
   return extents_.emplace(answer);
 }
 
