@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/atspi/bus_session.h"
+#include "platform/atspi/registered_applications.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform::atspi {
@@ -16,27 +17,46 @@ struct RectFree {
 };
 using RectPtr = std::unique_ptr<AtspiRect, RectFree>;
 
-// The screen origin of the X11 window that holds the element: the active
-// window when its process owns it, else the process's only window.
-std::optional<x11::Origin> originOfWindowHolding(AtspiAccessible* element) {
-  ErrorSlot error;
-  auto pid = static_cast<Pid>(atspi_accessible_get_process_id(element, error.out()));
-  if (error || pid <= 0) return std::nullopt;
+// The X11 windows of the element's process, and the one that holds it: the
+// active window when the process owns it, else the process's only window.
+struct HoldingWindow {
+  bool processHasWindows = false;
   std::optional<x11::WindowId> window;
-  if (x11::activeWindowPid() == pid) window = x11::knownActiveWindowOf(pid);
-  if (!window) {
-    std::vector<x11::WindowId> windows = x11::windowsOfPid(pid);
-    if (windows.size() == 1) window = windows.front();
-  }
-  if (!window) return std::nullopt;
-  return x11::windowOrigin(*window);
+};
+
+HoldingWindow windowHolding(AtspiAccessible* element) {
+  Pid pid = applicationPid(element);
+  if (pid <= 0) return {};
+  HoldingWindow found;
+  if (x11::activeWindowPid() == pid) found.window = x11::knownActiveWindowOf(pid);
+  std::vector<x11::WindowId> windows = x11::windowsOfPid(pid);
+  found.processHasWindows = found.window || !windows.empty();
+  if (!found.window && windows.size() == 1) found.window = windows.front();
+  return found;
 }
 
-// Toolkits without a global coordinate space (GTK 4, any on Wayland) answer
-// window-relative extents when asked for screen ones: the two answers agree.
-// Then the window's origin makes them screen coordinates where X11 knows it,
-// and the position is unknown elsewhere. Where the window really lies at the
-// screen's origin, adding it changes nothing.
+// GTK 4 has no screen coordinates: it answers window-relative extents for
+// every coordinate type. The toolkit is a property of the application
+// element only.
+bool windowRelativeToolkit(AtspiAccessible* element) {
+  ErrorSlot error;
+  GRef<AtspiAccessible> application(atspi_accessible_get_application(element, error.out()));
+  if (!application) return false;
+  std::string name =
+      takeString(atspi_accessible_get_toolkit_name(application.get(), error.out()));
+  if (name != "GTK" && name != "gtk") return false;
+  std::string version =
+      takeString(atspi_accessible_get_toolkit_version(application.get(), error.out()));
+  return !version.empty() && version.front() >= '4' && version.front() <= '9';
+}
+
+// Makes the extents screen coordinates; false when the position is not
+// known in them. A toolkit that tells the coordinate types apart gives two
+// different answers, unless the window lies at the screen's origin. Where
+// both agree, the toolkit may answer screen coordinates for both (Qt) or
+// window-relative ones for both (GTK 4, and every toolkit on Wayland, where
+// there is no global origin): the window's X11 origin turns the latter into
+// screen coordinates, and without an X11 window nothing does.
 bool toScreen(AtspiComponent* component, AtspiAccessible* element, AtspiRect& rect) {
   ErrorSlot error;
   RectPtr inWindow(
@@ -44,7 +64,11 @@ bool toScreen(AtspiComponent* component, AtspiAccessible* element, AtspiRect& re
   if (!inWindow || error || inWindow->x != rect.x || inWindow->y != rect.y) {
     return true;
   }
-  std::optional<x11::Origin> origin = originOfWindowHolding(element);
+  HoldingWindow holding = windowHolding(element);
+  if (!holding.processHasWindows) return false;
+  if (!windowRelativeToolkit(element)) return true;
+  std::optional<x11::Origin> origin =
+      holding.window ? x11::windowOrigin(*holding.window) : std::nullopt;
   if (!origin) return false;
   rect.x += origin->x;
   rect.y += origin->y;
