@@ -238,15 +238,17 @@ std::optional<int> pressActionIndex(const std::vector<std::string>& names) {
   // What each toolkit calls the click of an element: GTK "click" (buttons)
   // and "activate" (entries, rows), Qt "Press" and "Toggle" (checkable
   // buttons), GTK 4 "toggle" (switches), and the browsers' default-action
-  // verbs ("jump" for links, "check"/"uncheck", "select" for options and
-  // tabs, "open", "clickAncestor" for text inside a link). Any other action
+  // verbs, each the element's click ("jump" for links, "check"/"uncheck",
+  // "select" for options, "switch" for tabs, "open"/"close" for pop-ups,
+  // "expand"/"collapse" for disclosures, "clickAncestor" for text inside a
+  // link). Any other action
   // (GTK 4 widget actions such as "spelling.enabled", Qt "SetFocus" or
   // "ShowMenu") is not a press.
   static constexpr std::array<std::string_view, 3> preferred = {"press", "click",
                                                                 "activate"};
-  static constexpr std::array<std::string_view, 7> others = {
-      "toggle", "jump",          "check",        "uncheck",
-      "select", "clickAncestor", "click-ancestor"};
+  static constexpr std::array<std::string_view, 12> others = {
+      "toggle", "jump",   "check",  "uncheck",  "select",        "switch",
+      "open",   "close",  "expand", "collapse", "clickAncestor", "click-ancestor"};
   for (std::string_view wanted : preferred) {
     for (std::size_t i = 0; i < names.size(); ++i) {
       if (equalsIgnoringCase(names[i], wanted)) return static_cast<int>(i);

@@ -139,6 +139,7 @@ TEST(AxMapping, PressIsOnlyAnActionThatClicksInItsToolkit) {
       {{"expand or contract", "activate"}, 1},  // GTK 3 tree row
       {{"menu.popup", "toggle"}, 1},           // GTK 4 switch
       {{"jump"}, 0},                           // browser link
+      {{"showContextMenu", "open"}, 1},        // browser select
       {{"showContextMenu", "clickAncestor"}, 1},
       {{"uncheck", "click"}, 1},
       // GTK 4 text view: widget actions only.
