@@ -131,7 +131,9 @@ GRef<AtspiAccessible> focusedByWalk(AtspiAccessible* window) {
     if (has(states.get(), ATSPI_STATE_DEFUNCT)) continue;
     if (has(states.get(), ATSPI_STATE_FOCUSED)) {
       stack.clear();
-      pushChildren(node.get(), stack);
+      if (!has(states.get(), ATSPI_STATE_MANAGES_DESCENDANTS)) {
+        pushChildren(node.get(), stack);
+      }
       deepest = std::move(node);
       continue;
     }
