@@ -48,7 +48,23 @@ ActiveWindow activeWindowOf(AtspiAccessible* application) {
   return {};
 }
 
-// One Collection query for the first FOCUSED descendant. Nothing when the
+// Toolkits may mark a container FOCUSED together with the widget inside it
+// that really has the focus (Qt: an editable combo box and its line edit, a
+// dialog's button box and its default button); the deepest one is the focus.
+constexpr int focusedMatchLimit = 8;
+constexpr int ancestryLimit = 64;
+
+bool isAncestorOf(AtspiAccessible* ancestor, AtspiAccessible* element) {
+  ErrorSlot error;
+  GRef<AtspiAccessible> node(atspi_accessible_get_parent(element, error.out()));
+  for (int depth = 0; node && depth < ancestryLimit; ++depth) {
+    if (node.get() == ancestor) return true;
+    node.reset(atspi_accessible_get_parent(node.get(), error.out()));
+  }
+  return false;
+}
+
+// One Collection query for the deepest FOCUSED descendant. Nothing when the
 // window offers no Collection or the query failed; an empty reference when
 // it answered that nothing has focus.
 std::optional<GRef<AtspiAccessible>> focusedByCollection(AtspiAccessible* window) {
@@ -62,17 +78,25 @@ std::optional<GRef<AtspiAccessible>> focusedByCollection(AtspiAccessible* window
       ATSPI_Collection_MATCH_ALL, FALSE));
   ErrorSlot error;
   GArray* matches = atspi_collection_get_matches(
-      collection.get(), rule.get(), ATSPI_Collection_SORT_ORDER_CANONICAL, 1,
-      TRUE, error.out());
+      collection.get(), rule.get(), ATSPI_Collection_SORT_ORDER_CANONICAL,
+      focusedMatchLimit, TRUE, error.out());
   if (matches == nullptr) return std::nullopt;
-  GRef<AtspiAccessible> first;
-  auto** found = reinterpret_cast<AtspiAccessible**>(matches->data);
+  std::vector<GRef<AtspiAccessible>> found;
+  auto** items = reinterpret_cast<AtspiAccessible**>(matches->data);
   for (guint i = 0; i < matches->len; ++i) {
-    GRef<AtspiAccessible> match(found[i]);  // the array owned one reference each
-    if (!first) first = std::move(match);
+    found.emplace_back(items[i]);  // the array owned one reference each
   }
   g_array_free(matches, TRUE);
-  return first;
+  // In document order a descendant follows its ancestor; a later match
+  // outside the chain (a stale state elsewhere) does not count.
+  GRef<AtspiAccessible> deepest;
+  for (GRef<AtspiAccessible>& match : found) {
+    if (!match || match.get() == window) continue;
+    if (!deepest || isAncestorOf(deepest.get(), match.get())) {
+      deepest = std::move(match);
+    }
+  }
+  return deepest;
 }
 
 void pushChildren(AtspiAccessible* parent,
@@ -94,35 +118,44 @@ void pushChildren(AtspiAccessible* parent,
 // Depth first, in document order, skipping what cannot hold the focus:
 // subtrees that are not visible, and those whose container manages its
 // descendants (tables and lists that may hold thousands of transient cells).
-// SHOWING alone does not prune: GTK 4.8 never reports it.
+// SHOWING alone does not prune: GTK 4.8 never reports it. Below a FOCUSED
+// element only its own subtree is searched further, for a deeper one.
 GRef<AtspiAccessible> focusedByWalk(AtspiAccessible* window) {
   std::vector<GRef<AtspiAccessible>> stack;
+  GRef<AtspiAccessible> deepest;
   pushChildren(window, stack);
   for (int visited = 0; !stack.empty() && visited < walkLimit; ++visited) {
     GRef<AtspiAccessible> node = std::move(stack.back());
     stack.pop_back();
     GRef<AtspiStateSet> states = statesOf(node.get());
     if (has(states.get(), ATSPI_STATE_DEFUNCT)) continue;
-    if (has(states.get(), ATSPI_STATE_FOCUSED)) return node;
+    if (has(states.get(), ATSPI_STATE_FOCUSED)) {
+      stack.clear();
+      if (!has(states.get(), ATSPI_STATE_MANAGES_DESCENDANTS)) {
+        pushChildren(node.get(), stack);
+      }
+      deepest = std::move(node);
+      continue;
+    }
     if (!has(states.get(), ATSPI_STATE_VISIBLE) ||
         has(states.get(), ATSPI_STATE_MANAGES_DESCENDANTS)) {
       continue;
     }
     pushChildren(node.get(), stack);
   }
-  return nullptr;
+  return deepest;
 }
 
 FocusAnswer focusInWindow(AtspiAccessible* window, AtspiStateSet* windowStates,
                           Pid pid) {
   GRef<AtspiAccessible> found;
-  if (has(windowStates, ATSPI_STATE_FOCUSED)) {
-    found = addRef(window);
-  } else if (auto viaCollection = focusedByCollection(window)) {
+  if (auto viaCollection = focusedByCollection(window)) {
     found = std::move(*viaCollection);
   } else {
     found = focusedByWalk(window);
   }
+  // A FOCUSED window with nothing focused inside has the focus itself.
+  if (!found && has(windowStates, ATSPI_STATE_FOCUSED)) found = addRef(window);
   if (!found) return {code::noValue, nullptr, pid};
   return {code::success, std::move(found), pid};
 }
