@@ -19,6 +19,20 @@ namespace {
 // application already cost the failed call its full timeout.
 constexpr int probeTimeoutMs = 250;
 
+// How long a call may wait for an application. libatspi allows an
+// application it first saw less than 15 s ago that long instead, and to a
+// one-shot command every application is new: a hung application in front
+// would hold each command for 15 s. One wait plus the probe after it stays
+// well under two seconds; no allowance for new applications.
+constexpr int callTimeoutMs = 800;
+constexpr int newApplicationAllowanceMs = 0;
+
+bool initialise() {
+  if (atspi_init() != 0) return false;
+  atspi_set_timeout(callTimeoutMs, newApplicationAllowanceMs);
+  return true;
+}
+
 GLogWriterOutput dropStructuredLog(GLogLevelFlags, const GLogField*, gsize,
                                    gpointer) {
   return G_LOG_WRITER_HANDLED;
@@ -134,12 +148,12 @@ bool busConnected() {
     BusLookup bus = lookUpBus();
     if (!bus.known) return false;
     QuietStandardError quiet;  // libatspi may open its own X connection here
-    if (bus.fromX.empty()) return atspi_init() == 0;
+    if (bus.fromX.empty()) return initialise();
     // The address libatspi would read from X, handed over so that it does
     // not open a display connection of its own for it; only while it
     // connects, so that nothing else sees the variable.
     ::setenv("AT_SPI_BUS_ADDRESS", bus.fromX.c_str(), 1);
-    bool initialised = atspi_init() == 0;
+    bool initialised = initialise();
     ::unsetenv("AT_SPI_BUS_ADDRESS");
     return initialised;
   }();
