@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/atspi/ax_mapping.h"
 #include "platform/atspi/dbus_ptr.h"
+#include "platform/atspi/freshness.h"
 #include "platform/atspi/quiet_stderr.h"
 #include "platform/atspi/x11_desktop.h"
 
@@ -86,6 +88,13 @@ BusLookup lookUpBus() {
   return lookup;
 }
 
+// Applications whose probe went unanswered, by bus name: while that is
+// fresh, lookups skip them instead of waiting out another call.
+std::unordered_map<std::string, Fresh<bool>>& unresponsive() {
+  static auto& applications = *new std::unordered_map<std::string, Fresh<bool>>;
+  return applications;
+}
+
 // Asks the element's own state over the bus, where the error name of a
 // failure survives (libatspi keeps at most its message).
 Liveness probe(AtspiAccessible* element) {
@@ -108,9 +117,13 @@ Liveness probe(AtspiAccessible* element) {
     Liveness answer = dbus_error_is_set(&error)
                           ? livenessFromErrorName(error.name)
                           : Liveness::unreachable;
+    if (answer == Liveness::unreachable && dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY)) {
+      unresponsive()[bus].set(true);
+    }
     dbus_error_free(&error);
     return answer;
   }
+  unresponsive().erase(bus);
   DBusMessageIter iter;
   DBusMessageIter words;
   if (!dbus_message_iter_init(reply.get(), &iter) ||
@@ -177,6 +190,16 @@ std::string pathOf(AtspiAccessible* element) {
 ResultCode failureCode(AtspiAccessible* element) {
   return probe(element) == Liveness::vanished ? code::invalidElement
                                               : code::cannotComplete;
+}
+
+bool knownUnresponsive(AtspiAccessible* element) {
+  auto& applications = unresponsive();
+  std::erase_if(applications, [](const auto& entry) { return entry.second.get() == nullptr; });
+  return applications.contains(busNameOf(element));
+}
+
+bool answersPromptly(AtspiAccessible* element) {
+  return probe(element) != Liveness::unreachable;
 }
 
 std::optional<ResultCode> unreachableCode(AtspiAccessible* element) {

@@ -34,4 +34,13 @@ ResultCode failureCode(AtspiAccessible* element);
 // not defunct, else the code failureCode gives.
 std::optional<ResultCode> unreachableCode(AtspiAccessible* element);
 
+// The element's application left a probe unanswered (it may be stopped or
+// hung) recently enough (freshness.h) that asking it again would only wait
+// out another timeout.
+bool knownUnresponsive(AtspiAccessible* element);
+
+// One short probe of the element: false when the application did not
+// answer in time (remembered as above) or cannot be reached.
+bool answersPromptly(AtspiAccessible* element);
+
 }  // namespace focusctl::platform::atspi

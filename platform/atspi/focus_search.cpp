@@ -67,6 +67,7 @@ void orderInactive(ActiveWindow& windows, Pid pid) {
 }
 
 ActiveWindow activeWindowOf(AtspiAccessible* application, Pid pid) {
+  if (knownUnresponsive(application)) return {code::cannotComplete, nullptr, nullptr, {}};
   ErrorSlot error;
   int count = atspi_accessible_get_child_count(application, error.out());
   if (count < 0) return {failureCode(application), nullptr, nullptr, {}};
