@@ -97,7 +97,7 @@ std::unordered_map<std::string, Fresh<bool>>& unresponsive() {
 
 // Asks the element's own state over the bus, where the error name of a
 // failure survives (libatspi keeps at most its message).
-Liveness probe(AtspiAccessible* element) {
+Liveness probe(AtspiAccessible* element, int timeoutMs = probeTimeoutMs) {
   std::string bus = busNameOf(element);
   std::string path = pathOf(element);
   if (bus.empty() || path.empty()) return Liveness::vanished;
@@ -112,7 +112,7 @@ Liveness probe(AtspiAccessible* element) {
   DBusError error;
   dbus_error_init(&error);
   DBusMessagePtr reply(dbus_connection_send_with_reply_and_block(
-      connection, call.get(), probeTimeoutMs, &error));
+      connection, call.get(), timeoutMs, &error));
   if (!reply) {
     Liveness answer = dbus_error_is_set(&error)
                           ? livenessFromErrorName(error.name)
@@ -198,8 +198,8 @@ bool knownUnresponsive(AtspiAccessible* element) {
   return applications.contains(busNameOf(element));
 }
 
-bool answersPromptly(AtspiAccessible* element) {
-  return probe(element) != Liveness::unreachable;
+bool answersInTime(AtspiAccessible* element) {
+  return probe(element, callTimeoutMs) != Liveness::unreachable;
 }
 
 std::optional<ResultCode> unreachableCode(AtspiAccessible* element) {

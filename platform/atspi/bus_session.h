@@ -39,8 +39,9 @@ std::optional<ResultCode> unreachableCode(AtspiAccessible* element);
 // out another timeout.
 bool knownUnresponsive(AtspiAccessible* element);
 
-// One short probe of the element: false when the application did not
-// answer in time (remembered as above) or cannot be reached.
-bool answersPromptly(AtspiAccessible* element);
+// One probe of the element, allowed as long as any call: false when the
+// application did not answer in time (remembered as above) or cannot be
+// reached.
+bool answersInTime(AtspiAccessible* element);
 
 }  // namespace focusctl::platform::atspi

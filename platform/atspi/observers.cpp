@@ -246,9 +246,10 @@ gboolean checkActiveWindow(gpointer) {
     activeApplication = owner;
     activeApplicationFromAtspi = false;
     // An application that AT-SPI did not tell of may be stopped or hung:
-    // one short probe spares the handlers a full call timeout on it.
+    // one probe costs what one call would, and spares the handlers every
+    // call after it.
     if (GRef<AtspiAccessible> root = owner > 0 ? applicationForPid(owner) : nullptr) {
-      answersPromptly(root.get());
+      answersInTime(root.get());
     }
     callActivationHandlers();
   }
