@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 
@@ -198,8 +199,60 @@ bool knownUnresponsive(AtspiAccessible* element) {
   return applications.contains(busNameOf(element));
 }
 
-bool answersInTime(AtspiAccessible* element) {
-  return probe(element, callTimeoutMs) != Liveness::unreachable;
+namespace {
+
+struct LaterProbe {
+  std::string bus;
+  std::function<void(bool)> done;
+  bool inTime = true;
+};
+
+gboolean deliverProbe(gpointer data) {
+  auto* later = static_cast<LaterProbe*>(data);
+  // Time has passed: the desktop is looked at anew, as for an event.
+  desktopMayHaveChanged();
+  if (!later->inTime) unresponsive()[later->bus].set(true);
+  later->done(later->inTime);
+  return G_SOURCE_REMOVE;
+}
+
+void dropProbe(gpointer data) { delete static_cast<LaterProbe*>(data); }
+
+// libdbus may complete the call inside any blocking call libatspi makes:
+// the answer is only handed on to the main loop from here.
+void probeAnswered(DBusPendingCall* pending, void* data) {
+  auto* later = static_cast<LaterProbe*>(data);
+  DBusMessagePtr reply(dbus_pending_call_steal_reply(pending));
+  later->inTime = !reply || dbus_message_get_type(reply.get()) != DBUS_MESSAGE_TYPE_ERROR ||
+                  !dbus_message_is_error(reply.get(), DBUS_ERROR_NO_REPLY);
+  g_idle_add_full(G_PRIORITY_DEFAULT, deliverProbe, later, dropProbe);
+}
+
+}  // namespace
+
+void probeLater(AtspiAccessible* element, std::function<void(bool)> done) {
+  std::string bus = busNameOf(element);
+  std::string path = pathOf(element);
+  DBusConnection* connection = [] {
+    QuietStandardError quiet;
+    return atspi_get_a11y_bus();
+  }();
+  DBusMessagePtr call(connection == nullptr || bus.empty() || path.empty()
+                          ? nullptr
+                          : dbus_message_new_method_call(bus.c_str(), path.c_str(),
+                                                         "org.a11y.atspi.Accessible",
+                                                         "GetState"));
+  auto* later = new LaterProbe{bus, std::move(done)};
+  DBusPendingCall* sent = nullptr;
+  if (!call ||
+      !dbus_connection_send_with_reply(connection, call.get(), &sent, callTimeoutMs) ||
+      sent == nullptr) {
+    // Not asked at all: nothing to wait for.
+    g_idle_add_full(G_PRIORITY_DEFAULT, deliverProbe, later, dropProbe);
+    return;
+  }
+  DBusPendingCallPtr pending(sent);
+  dbus_pending_call_set_notify(pending.get(), probeAnswered, later, nullptr);
 }
 
 std::optional<ResultCode> unreachableCode(AtspiAccessible* element) {

@@ -4,6 +4,7 @@
 
 #include <atspi/atspi.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -39,9 +40,10 @@ std::optional<ResultCode> unreachableCode(AtspiAccessible* element);
 // out another timeout.
 bool knownUnresponsive(AtspiAccessible* element);
 
-// One probe of the element, allowed as long as any call: false when the
-// application did not answer in time (remembered as above) or cannot be
-// reached.
-bool answersInTime(AtspiAccessible* element);
+// Asks the element's application for its state without waiting. done
+// runs later from the GLib main loop (never inside another call), with
+// false when the application did not answer within a call's time, which is
+// then remembered as above.
+void probeLater(AtspiAccessible* element, std::function<void(bool)> done);
 
 }  // namespace focusctl::platform::atspi

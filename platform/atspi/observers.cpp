@@ -230,6 +230,12 @@ bool activationQueued() {
   });
 }
 
+void activateFromX11(Pid owner) {
+  activeApplication = owner;
+  activeApplicationFromAtspi = false;
+  callActivationHandlers();
+}
+
 gboolean checkActiveWindow(gpointer) {
   activeWindowCheck = 0;
   // AT-SPI is about to tell; let it.
@@ -242,17 +248,20 @@ gboolean checkActiveWindow(gpointer) {
   // No X11 window active while AT-SPI named an application: under XWayland
   // a Wayland application is in front, and AT-SPI's word stands.
   if (owner == 0 && activeApplication && activeApplicationFromAtspi) return G_SOURCE_REMOVE;
-  if (activeApplication != owner) {
-    activeApplication = owner;
-    activeApplicationFromAtspi = false;
-    // An application that AT-SPI did not tell of may be stopped or hung:
-    // one probe costs what one call would, and spares the handlers every
-    // call after it.
-    if (GRef<AtspiAccessible> root = owner > 0 ? applicationForPid(owner) : nullptr) {
-      answersInTime(root.get());
-    }
-    callActivationHandlers();
+  if (activeApplication == owner) return G_SOURCE_REMOVE;
+  GRef<AtspiAccessible> root = owner > 0 ? applicationForPid(owner) : nullptr;
+  if (!root) {
+    activateFromX11(owner);
+    return G_SOURCE_REMOVE;
   }
+  // An application that AT-SPI did not tell of may be stopped or hung. It
+  // is asked first while the watcher goes on serving the others; one that
+  // did not answer in time is not asked again while the handlers run.
+  probeLater(root.get(), [owner](bool) {
+    if (x11::activeWindowPid().value_or(0) == owner && activeApplication != owner) {
+      activateFromX11(owner);
+    }
+  });
   return G_SOURCE_REMOVE;
 }
 
