@@ -92,7 +92,9 @@ TEST(SwayIpc, RepliesAreReadDefensively) {
                                                  {300, std::nullopt, false}}) {
     std::optional<sway::View> view = sway::viewInTree(tree, c.pid);
     ASSERT_EQ(view.has_value(), c.appId.has_value()) << c.pid;
-    if (view) EXPECT_EQ(std::make_pair(view->appId, view->xwayland), std::make_pair(*c.appId, c.xwayland));
+    if (view) {
+      EXPECT_EQ(std::make_pair(view->appId, view->xwayland), std::make_pair(*c.appId, c.xwayland));
+    }
   }
   EXPECT_EQ(sway::viewInTree(R"({"nodes":[{"pid":100,)", 100), std::nullopt);
 
