@@ -2,10 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <vector>
-
 
 namespace focusctl::platform::identity {
 namespace {
