@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -14,10 +15,36 @@
 namespace focusctl::platform::sway {
 namespace {
 
+enum class MessageType : std::uint32_t { runCommand = 0, getTree = 4 };
+
 constexpr std::string_view magic = "i3-ipc";
+constexpr std::size_t headerSize = 14;
 // get_tree of a busy desktop is a few hundred KiB; anything beyond this is
 // not a reply worth waiting for.
 constexpr std::uint32_t replyLimit = 16u << 20;
+
+// "i3-ipc", the payload's length and the type (both in the host's byte
+// order), then the payload.
+std::string encodedMessage(MessageType type, std::string_view payload) {
+  std::string message(magic);
+  const auto append = [&message](std::uint32_t value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    message.append(bytes, sizeof value);
+  };
+  append(static_cast<std::uint32_t>(payload.size()));
+  append(static_cast<std::uint32_t>(type));
+  message += payload;
+  return message;
+}
+
+// The payload length a reply header announces, when it is one.
+std::optional<std::uint32_t> replyPayloadLength(std::string_view header) {
+  if (header.size() != headerSize || !header.starts_with(magic)) return std::nullopt;
+  std::uint32_t length = 0;
+  std::memcpy(&length, header.data() + magic.size(), sizeof length);
+  return length;
+}
 
 class Socket {
  public:
@@ -89,26 +116,6 @@ nlohmann::json parsed(std::string_view text) {
 }
 
 }  // namespace
-
-std::string encodedMessage(MessageType type, std::string_view payload) {
-  std::string message(magic);
-  const auto append = [&message](std::uint32_t value) {
-    char bytes[sizeof value];
-    std::memcpy(bytes, &value, sizeof value);
-    message.append(bytes, sizeof value);
-  };
-  append(static_cast<std::uint32_t>(payload.size()));
-  append(static_cast<std::uint32_t>(type));
-  message += payload;
-  return message;
-}
-
-std::optional<std::uint32_t> replyPayloadLength(std::string_view header) {
-  if (header.size() != headerSize || !header.starts_with(magic)) return std::nullopt;
-  std::uint32_t length = 0;
-  std::memcpy(&length, header.data() + magic.size(), sizeof length);
-  return length;
-}
 
 std::optional<View> viewInTree(std::string_view tree, Pid pid) {
   nlohmann::json root = parsed(tree);

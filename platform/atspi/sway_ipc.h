@@ -3,7 +3,6 @@
 // the compositor's own id for the application.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,16 +10,6 @@
 #include "platform/platform.h"
 
 namespace focusctl::platform::sway {
-
-enum class MessageType : std::uint32_t { runCommand = 0, getTree = 4 };
-
-// "i3-ipc", the payload's length and the type (both in the host's byte
-// order), then the payload.
-std::string encodedMessage(MessageType type, std::string_view payload);
-
-// The payload length a reply header announces, when it is one.
-std::optional<std::uint32_t> replyPayloadLength(std::string_view header);
-inline constexpr std::size_t headerSize = 14;
 
 struct View {
   std::string appId;   // "" for an X11 window or a client that set none

@@ -65,17 +65,6 @@ TEST(AppIdentity, LauncherUnitInProcCgroupNamesTheApplication) {
   }
 }
 
-TEST(SwayIpc, MessagesCarryMagicLengthTypeAndPayload) {
-  const std::string message = sway::encodedMessage(sway::MessageType::runCommand, "[pid=42] focus");
-  ASSERT_EQ(message.size(), sway::headerSize + 14);
-  EXPECT_EQ(message.substr(0, 6), "i3-ipc");
-  EXPECT_EQ(message.substr(10, 4), std::string(4, '\0'));
-  EXPECT_EQ(message.substr(sway::headerSize), "[pid=42] focus");
-  EXPECT_EQ(sway::replyPayloadLength(message.substr(0, sway::headerSize)), 14u);
-  EXPECT_EQ(sway::replyPayloadLength("i3-ipX" + message.substr(6, 8)), std::nullopt);
-  EXPECT_EQ(sway::replyPayloadLength(message.substr(0, 13)), std::nullopt);
-}
-
 TEST(SwayIpc, RepliesAreReadDefensively) {
   const std::string tree = R"({"id":1,"type":"root","nodes":[{"type":"output","nodes":[
     {"type":"workspace","nodes":[{"type":"con","nodes":[
