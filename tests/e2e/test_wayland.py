@@ -93,8 +93,12 @@ APPS = [
 GEOMETRY = re.compile(r"\{-?\d+,-?\d+\}")
 
 
-def wtype(*args):
-    subprocess.run(["wtype", *args], check=True, timeout=STARTUP_LIMIT)
+def wtype(text):
+    # Every wtype run is a new keyboard with a new keymap, which makes the
+    # focused window re-enter (a further "watching") and a client may drop a
+    # key that arrives with it: the key follows a moment later, as a
+    # person's would.
+    subprocess.run(["wtype", "-s", "150", text], check=True, timeout=STARTUP_LIMIT)
 
 
 class WaylandSession(DesktopTestCase):
