@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "platform/atspi/activation.h"
+#include "platform/atspi/app_identity.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/focus_search.h"
 #include "platform/atspi/registered_applications.h"
+#include "platform/atspi/sway_ipc.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform {
@@ -67,7 +69,7 @@ RunningApplication runningApplication(Pid pid) {
   auto application = std::make_unique<ApplicationRef>();
   application->pid = pid;
   if (!x11::knownActiveWindowOf(pid) && windowsOf(*application).empty() &&
-      rootOf(*application) == nullptr) {
+      rootOf(*application) == nullptr && !sway::viewOfPid(pid)) {
     return RunningApplication();
   }
   return RunningApplication(application.release());
@@ -110,11 +112,15 @@ std::optional<std::string> localizedName(const RunningApplication& application) 
 
 std::optional<std::string> bundleIdentifier(const RunningApplication& application) {
   if (!application) return std::nullopt;
+  const Pid pid = application.get()->pid;
+  if (auto id = identity::flatpakApplicationId(pid)) return id;
   if (auto id = firstAnswer(*application.get(), [](x11::WindowId window) {
         return nonEmpty(x11::gtkApplicationId(window));
       })) {
     return id;
   }
+  if (auto id = identity::launchedApplicationId(pid)) return id;
+  if (auto view = sway::viewOfPid(pid); view && !view->appId.empty()) return view->appId;
   return firstAnswer(*application.get(), [](x11::WindowId window) -> std::optional<std::string> {
     auto windowClass = x11::windowClass(window);
     if (!windowClass || windowClass->className.empty()) return std::nullopt;
@@ -123,9 +129,12 @@ std::optional<std::string> bundleIdentifier(const RunningApplication& applicatio
 }
 
 // Only NSApplicationActivateIgnoringOtherApps (2) is ever passed; an X11
-// activation request always brings the window in front of the others.
+// activation request always brings the window in front of the others. sway
+// is asked first where it runs: it only marks an XWayland window urgent on
+// an X11 request, and it alone can focus a Wayland window.
 bool activateApplication(const RunningApplication& application, std::uint32_t) {
   if (!application) return false;
+  if (sway::focusWindowOf(application.get()->pid) == true) return true;
   return x11::activate(windowsOf(*application.get()));
 }
 
