@@ -29,36 +29,6 @@ void recordError(std::string error) {
   desktop().errors.push_back(std::move(error));
 }
 
-namespace {
-
-// A handle may be used while it is held; anything else is a test's error.
-template <typename Ref>
-bool usableHandle(const Ref* ref, std::string_view operation,
-                  std::string_view what) {
-  const char* problem = ref == nullptr ? ": no "
-                        : ref->live      ? nullptr
-                                         : ": released ";
-  if (problem == nullptr) return true;
-  recordError(std::string(operation) + problem + std::string(what));
-  return false;
-}
-
-}  // namespace
-
-bool usable(const platform::ElementRef* ref, std::string_view operation) {
-  return usableHandle(ref, operation, "element handle");
-}
-bool usable(const platform::ObserverRef* ref, std::string_view operation) {
-  return usableHandle(ref, operation, "observer");
-}
-bool usable(const platform::RunLoopSourceRef* ref,
-            std::string_view operation) {
-  return usableHandle(ref, operation, "run-loop source");
-}
-bool usable(const platform::ApplicationRef* ref, std::string_view operation) {
-  return usableHandle(ref, operation, "application");
-}
-
 platform::ElementRef* newElementRef(ElementId id) {
   State& s = state();
   s.elements.try_emplace(id);
@@ -153,11 +123,10 @@ void queueAction(std::function<void()> action) {
   state().events.push_back(std::move(action));
 }
 
-std::size_t queuedEvents() { return state().events.size(); }
-
-int handedOut(Kind kind) { return state().handedOut[static_cast<int>(kind)]; }
-int released(Kind kind) { return state().released[static_cast<int>(kind)]; }
-int live(Kind kind) { return handedOut(kind) - released(kind); }
+int live(Kind kind) {
+  return state().handedOut[static_cast<int>(kind)] -
+         state().released[static_cast<int>(kind)];
+}
 int liveTotal() {
   return live(Kind::element) + live(Kind::observer) +
          live(Kind::runLoopSource) + live(Kind::application);
@@ -173,7 +142,7 @@ std::set<Registration> registrations() {
   for (const platform::ObserverRef& observer : state().observers) {
     if (!observer.live) continue;
     for (const auto& [key, context] : observer.registered) {
-      result.insert({observer.serial, observer.pid, key.first, key.second});
+      result.insert({observer.serial, observer.pid, key.first, key.second, context});
     }
   }
   return result;
