@@ -64,7 +64,7 @@ TEST(DecodeBase64Text, CanonicalStandardBase64OfUtf8Only) {
       {std::string("aGk\0=", 5), refused}, {"aGk*", refused},
       {"\xC3\xA9" "aGk=", refused},
       // Leftover bits set: not canonical.
-      {"aB==", refused}, {"aGl=", refused}, {"aGk+aB==", refused},
+      {"aB==", refused}, {"aGl=", refused}, {"aGm=", refused}, {"aGk+aB==", refused},
       // Not well-formed UTF-8: byte 255, cut off, surrogate, overlong, too big.
       {"/w==", refused}, {"ww==", refused}, {"7aCA", refused}, {"wK8=", refused},
       {"9JCAgA==", refused},
