@@ -19,16 +19,20 @@ class FocusedElementTest : public SimTest {
     sim::desktop().frontmost = mailPid;
     inApp = sim::addElement(999);  // its own pid is never asked
     viaSystem = sim::addElement(77);
-    sim::element(sim::app(mailPid).element).attributes["AXFocusedUIElement"] =
-        sim::link(inApp);
+    appFocus() = sim::link(inApp);
     system()["AXFocusedUIElement"] = sim::link(viaSystem);
   }
 
-  // What focusedElement found, as (element id, pid), or (-1, -1).
+  sim::Answer& appFocus() {
+    return sim::element(sim::app(mailPid).element).attributes["AXFocusedUIElement"];
+  }
+
+  // What focusedElement found, as (element id, pid), or (-1, -1); only the
+  // element found is still held.
   std::pair<sim::ElementId, sim::Pid> lookUp() {
+    sim::desktop().calls.clear();
     std::optional<FocusedElement> found = focusedElement();
-    EXPECT_EQ(sim::live(sim::Kind::element), found ? 1 : 0);
-    EXPECT_EQ(sim::liveTotal() - sim::live(sim::Kind::element), 0);
+    EXPECT_EQ(sim::liveTotal(), found ? 1 : 0);
     if (!found) return {-1, -1};
     return {sim::idOf(found->element.get()), found->pid};
   }
@@ -43,62 +47,44 @@ TEST_F(FocusedElementTest, SystemWideAnswerIsTakenWithItsOwnPid) {
 }
 
 TEST_F(FocusedElementTest, FallbackWhenTheSystemWideAnswerIsUnusable) {
-  struct Case {
-    const char* why;
-    std::function<void()> script;
+  sim::Answer withError = sim::link(viaSystem);
+  withError.code = sim::code::cannotComplete;
+  const std::vector<std::pair<sim::Answer, platform::ElementPid>> cases = {
+      {sim::failure(-25204), {0, 77}}, {withError, {0, 77}},
+      {sim::noValue(), {0, 77}}, {sim::text("x"), {0, 77}},
+      {sim::link(viaSystem), {0, 0}}, {sim::link(viaSystem), {0, -5}},
+      {sim::link(viaSystem), {0, INT32_MIN}},
+      {sim::link(viaSystem), {-25202, 77}},
   };
-  const std::vector<Case> cases = {
-      {"copy fails", [] { system()["AXFocusedUIElement"] = sim::failure(-25204); }},
-      {"copy fails with a value",
-       [this] {
-         system()["AXFocusedUIElement"] = sim::link(viaSystem);
-         system()["AXFocusedUIElement"].code = sim::code::cannotComplete;
-       }},
-      {"no value", [] { system()["AXFocusedUIElement"] = sim::noValue(); }},
-      {"not supported", [] { system().erase("AXFocusedUIElement"); }},
-      {"not an element", [] { system()["AXFocusedUIElement"] = sim::text("x"); }},
-      {"pid 0", [this] { sim::element(viaSystem).pid = {0, 0}; }},
-      {"negative pid", [this] { sim::element(viaSystem).pid = {0, -5}; }},
-      {"lowest pid", [this] { sim::element(viaSystem).pid = {0, INT32_MIN}; }},
-      {"pid query fails", [this] { sim::element(viaSystem).pid = {-25202, 77}; }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.why);
-    system()["AXFocusedUIElement"] = sim::link(viaSystem);
-    sim::element(viaSystem).pid = {0, 77};
-    c.script();
-    sim::desktop().calls.clear();
+  for (const auto& [answer, pid] : cases) {
+    SCOPED_TRACE(pid.pid);
+    system()["AXFocusedUIElement"] = answer;
+    sim::element(viaSystem).pid = pid;
     // The application's pid, never the one of the element it reports.
     EXPECT_EQ(lookUp(), std::make_pair(inApp, mailPid));
     EXPECT_EQ(sim::callCount("elementPid " + std::to_string(inApp)), 0u);
-    EXPECT_EQ(sim::callCount("createApplicationElement " +
-                             std::to_string(mailPid)),
-              1u);
+    EXPECT_EQ(sim::callCount("createApplicationElement 42"), 1u);
   }
+  system().erase("AXFocusedUIElement");
+  EXPECT_EQ(lookUp(), std::make_pair(inApp, mailPid));
+  // Not range-checked on this path.
+  sim::addApp(-3);
+  sim::desktop().frontmost = -3;
+  sim::element(sim::app(-3).element).attributes["AXFocusedUIElement"] = sim::link(inApp);
+  EXPECT_EQ(lookUp(), std::make_pair(inApp, -3));
 }
 
 TEST_F(FocusedElementTest, AbsentWhenTheFallbackFindsNothing) {
   system()["AXFocusedUIElement"] = sim::failure(sim::code::apiDisabled);
-  auto& appFocus =
-      sim::element(sim::app(mailPid).element).attributes["AXFocusedUIElement"];
   for (const sim::Answer& answer :
        {sim::failure(sim::code::apiDisabled), sim::noValue(),
         sim::Answer{sim::code::failure, sim::ElementLink{inApp}}}) {
-    appFocus = answer;
+    appFocus() = answer;
     EXPECT_EQ(lookUp(), std::make_pair(-1, -1));
   }
-  appFocus = sim::link(inApp);
+  appFocus() = sim::link(inApp);
   sim::desktop().frontmost.reset();
   EXPECT_EQ(lookUp(), std::make_pair(-1, -1));
-}
-
-TEST_F(FocusedElementTest, FallbackPidIsNotRangeChecked) {
-  system()["AXFocusedUIElement"] = sim::noValue();
-  sim::addApp(-3);
-  sim::desktop().frontmost = -3;
-  sim::element(sim::app(-3).element).attributes["AXFocusedUIElement"] =
-      sim::link(inApp);
-  EXPECT_EQ(lookUp(), std::make_pair(inApp, -3));
 }
 
 TEST_F(FocusedElementTest, CommandsSeeTheFallbackPid) {

@@ -14,11 +14,10 @@ void SimTest::SetUp() {
 
 void SimTest::TearDown() {
   resetWatcherState();
-  EXPECT_EQ(sim::liveTotal(), 0)
-      << "elements " << sim::live(sim::Kind::element) << ", observers "
-      << sim::live(sim::Kind::observer) << ", sources "
-      << sim::live(sim::Kind::runLoopSource) << ", applications "
-      << sim::live(sim::Kind::application);
+  EXPECT_EQ(sim::liveTotal(), 0) << "elements " << sim::live(sim::Kind::element) << ", observers "
+                                 << sim::live(sim::Kind::observer) << ", sources "
+                                 << sim::live(sim::Kind::runLoopSource) << ", applications "
+                                 << sim::live(sim::Kind::application);
   for (const std::string& error : sim::desktop().errors) ADD_FAILURE() << error;
   sim::reset();
 }
@@ -38,9 +37,7 @@ std::string SimTest::runRaw(std::vector<std::string> args) {
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
   EXPECT_TRUE(!out.empty() && out.back() == '\n') << out;
   EXPECT_TRUE(std::none_of(out.begin(), out.end() - (out.empty() ? 0 : 1),
-                           [](char c) {
-                             return static_cast<unsigned char>(c) < 0x20;
-                           }))
+                           [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
       << "raw control character in " << out;
   EXPECT_TRUE(json::accept(out)) << out;
   return out;
@@ -50,9 +47,7 @@ json SimTest::run(std::vector<std::string> args) {
   const std::string out = runRaw(std::move(args));
   json reply = json::parse(out, nullptr, /*allow_exceptions=*/false);
   EXPECT_TRUE(reply.is_object()) << out;
-  EXPECT_TRUE(reply.is_object() && reply.contains("ok") &&
-              reply["ok"].is_boolean())
-      << out;
+  EXPECT_TRUE(reply.is_object() && reply.contains("ok") && reply["ok"].is_boolean()) << out;
   return reply;
 }
 

@@ -15,9 +15,7 @@ State& state() {
 
 Desktop& desktop() { return state().desktop; }
 
-void reset() {
-  state() = State{};
-}
+void reset() { state() = State{}; }
 
 void forgetActivationHandlers() { state().activationHandlers.clear(); }
 
@@ -25,39 +23,7 @@ void record(std::string call) {
   if (desktop().recordCalls) desktop().calls.push_back(std::move(call));
 }
 
-void recordError(std::string error) {
-  desktop().errors.push_back(std::move(error));
-}
-
-namespace {
-
-// A handle may be used while it is held; anything else is a test's error.
-template <typename Ref>
-bool usableHandle(const Ref* ref, std::string_view operation,
-                  std::string_view what) {
-  const char* problem = ref == nullptr ? ": no "
-                        : ref->live      ? nullptr
-                                         : ": released ";
-  if (problem == nullptr) return true;
-  recordError(std::string(operation) + problem + std::string(what));
-  return false;
-}
-
-}  // namespace
-
-bool usable(const platform::ElementRef* ref, std::string_view operation) {
-  return usableHandle(ref, operation, "element handle");
-}
-bool usable(const platform::ObserverRef* ref, std::string_view operation) {
-  return usableHandle(ref, operation, "observer");
-}
-bool usable(const platform::RunLoopSourceRef* ref,
-            std::string_view operation) {
-  return usableHandle(ref, operation, "run-loop source");
-}
-bool usable(const platform::ApplicationRef* ref, std::string_view operation) {
-  return usableHandle(ref, operation, "application");
-}
+void recordError(std::string error) { desktop().errors.push_back(std::move(error)); }
 
 platform::ElementRef* newElementRef(ElementId id) {
   State& s = state();
@@ -75,12 +41,8 @@ platform::ApplicationRef* newApplicationRef(Pid pid) {
 void noteRelease(Kind kind) { ++state().released[static_cast<int>(kind)]; }
 
 Answer text(std::string value) { return {code::success, std::move(value)}; }
-Answer point(double x, double y) {
-  return {code::success, platform::Point{x, y}};
-}
-Answer size(double width, double height) {
-  return {code::success, platform::Size{width, height}};
-}
+Answer point(double x, double y) { return {code::success, platform::Point{x, y}}; }
+Answer size(double width, double height) { return {code::success, platform::Size{width, height}}; }
 Answer link(ElementId id) { return {code::success, ElementLink{id}}; }
 Answer otherKind() { return {code::success, platform::OtherKind{}}; }
 Answer noValue() { return {code::success, std::monostate{}}; }
@@ -95,8 +57,7 @@ ElementId addElement(Pid owner) {
 
 SimElement& element(ElementId id) { return state().elements.at(id); }
 
-App& addApp(Pid pid, std::optional<std::string> name,
-            std::optional<std::string> bundleId) {
+App& addApp(Pid pid, std::optional<std::string> name, std::optional<std::string> bundleId) {
   App& added = state().apps[pid];
   added = App{};
   added.pid = pid;
@@ -113,8 +74,7 @@ void focus(ElementId id) {
   s.elements.at(systemWide).attributes["AXFocusedUIElement"] = link(id);
   auto owner = s.apps.find(s.elements.at(id).pid.pid);
   if (owner != s.apps.end()) {
-    s.elements.at(owner->second.element).attributes["AXFocusedUIElement"] =
-        link(id);
+    s.elements.at(owner->second.element).attributes["AXFocusedUIElement"] = link(id);
   }
 }
 
@@ -149,18 +109,14 @@ void queueNotification(Pid pid, ElementId target, std::string notification) {
   });
 }
 
-void queueAction(std::function<void()> action) {
-  state().events.push_back(std::move(action));
+void queueAction(std::function<void()> action) { state().events.push_back(std::move(action)); }
+
+int live(Kind kind) {
+  return state().handedOut[static_cast<int>(kind)] - state().released[static_cast<int>(kind)];
 }
-
-std::size_t queuedEvents() { return state().events.size(); }
-
-int handedOut(Kind kind) { return state().handedOut[static_cast<int>(kind)]; }
-int released(Kind kind) { return state().released[static_cast<int>(kind)]; }
-int live(Kind kind) { return handedOut(kind) - released(kind); }
 int liveTotal() {
-  return live(Kind::element) + live(Kind::observer) +
-         live(Kind::runLoopSource) + live(Kind::application);
+  return live(Kind::element) + live(Kind::observer) + live(Kind::runLoopSource) +
+         live(Kind::application);
 }
 
 ElementId idOf(const platform::ElementRef* ref) { return ref->id; }
@@ -173,7 +129,7 @@ std::set<Registration> registrations() {
   for (const platform::ObserverRef& observer : state().observers) {
     if (!observer.live) continue;
     for (const auto& [key, context] : observer.registered) {
-      result.insert({observer.serial, observer.pid, key.first, key.second});
+      result.insert({observer.serial, observer.pid, key.first, key.second, context});
     }
   }
   return result;
@@ -181,11 +137,9 @@ std::set<Registration> registrations() {
 
 std::size_t callCount(std::string_view operation) {
   return static_cast<std::size_t>(std::count_if(
-      desktop().calls.begin(), desktop().calls.end(),
-      [operation](const std::string& call) {
+      desktop().calls.begin(), desktop().calls.end(), [operation](const std::string& call) {
         return call.starts_with(operation) &&
-               (call.size() == operation.size() ||
-                call[operation.size()] == ' ');
+               (call.size() == operation.size() || call[operation.size()] == ' ');
       }));
 }
 

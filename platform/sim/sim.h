@@ -103,6 +103,7 @@ struct Registration {
   Pid pid;
   ElementId element;
   std::string notification;
+  const void* context;
   auto operator<=>(const Registration&) const = default;
 };
 struct OutputChunk {
@@ -156,13 +157,10 @@ void focus(ElementId id);
 void queueActivation(Pid pid);  // becomes frontmost, then the handlers run
 void queueNotification(Pid pid, ElementId element, std::string notification);
 void queueAction(std::function<void()> action);
-std::size_t queuedEvents();
 
 // Accounting of handles.
 int live(Kind kind);
 int liveTotal();
-int handedOut(Kind kind);
-int released(Kind kind);
 ElementId idOf(const platform::ElementRef* ref);
 Pid pidOf(const platform::ObserverRef* ref);
 int serialOf(const platform::ObserverRef* ref);

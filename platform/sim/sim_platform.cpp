@@ -29,9 +29,7 @@ bool releaseHandle(Ref* ref, Kind kind, const char* what) noexcept {
 
 }  // namespace
 
-void release(ElementRef* ref) noexcept {
-  releaseHandle(ref, Kind::element, "an element handle");
-}
+void release(ElementRef* ref) noexcept { releaseHandle(ref, Kind::element, "an element handle"); }
 void release(ObserverRef* ref) noexcept {
   const bool attached = ref != nullptr && ref->live && ref->attached;
   if (releaseHandle(ref, Kind::observer, "an observer") && attached) {
@@ -69,8 +67,7 @@ Element createApplicationElement(Pid pid) {
   auto stray = s.strayApplicationElements.find(pid);
   sim::ElementId id = stray != s.strayApplicationElements.end()
                           ? stray->second
-                          : s.strayApplicationElements[pid] =
-                                sim::addElement(pid);
+                          : s.strayApplicationElements[pid] = sim::addElement(pid);
   return Element(sim::newElementRef(id));
 }
 
@@ -81,8 +78,7 @@ AttributeValue valueOf(const sim::Answer& answer) {
       [](const auto& value) -> AttributeValue {
         using V = std::decay_t<decltype(value)>;
         if constexpr (std::is_same_v<V, sim::ElementLink>) {
-          return AttributeValue(std::in_place_type<Element>,
-                                sim::newElementRef(value.id));
+          return AttributeValue(std::in_place_type<Element>, sim::newElementRef(value.id));
         } else {
           return AttributeValue(value);
         }
@@ -92,13 +88,11 @@ AttributeValue valueOf(const sim::Answer& answer) {
 
 }  // namespace
 
-CopiedAttribute copyAttributeValue(const Element& element,
-                                   std::string_view attribute) {
+CopiedAttribute copyAttributeValue(const Element& element, std::string_view attribute) {
   if (!usable(element.get(), "copyAttributeValue")) {
     return {code::illegalArgument, {}};
   }
-  record("copyAttributeValue " + std::to_string(element.get()->id) + " " +
-         std::string(attribute));
+  record("copyAttributeValue " + std::to_string(element.get()->id) + " " + std::string(attribute));
   const sim::SimElement& simElement = state().elements.at(element.get()->id);
   auto found = simElement.attributes.find(attribute);
   if (found == simElement.attributes.end()) {
@@ -116,17 +110,14 @@ ElementPid elementPid(const Element& element) {
 ResultCode setAttributeValue(const Element& element, std::string_view attribute,
                              std::string_view text) {
   if (!usable(element.get(), "setAttributeValue")) return code::illegalArgument;
-  record("setAttributeValue " + std::to_string(element.get()->id) + " " +
-         std::string(attribute));
-  state().desktop.writes.push_back(
-      {element.get()->id, std::string(attribute), std::string(text)});
+  record("setAttributeValue " + std::to_string(element.get()->id) + " " + std::string(attribute));
+  state().desktop.writes.push_back({element.get()->id, std::string(attribute), std::string(text)});
   return state().elements.at(element.get()->id).setValueResult;
 }
 
 ResultCode performAction(const Element& element, std::string_view action) {
   if (!usable(element.get(), "performAction")) return code::illegalArgument;
-  record("performAction " + std::to_string(element.get()->id) + " " +
-         std::string(action));
+  record("performAction " + std::to_string(element.get()->id) + " " + std::string(action));
   state().desktop.presses.push_back({element.get()->id, std::string(action)});
   return state().elements.at(element.get()->id).performActionResult;
 }
@@ -161,44 +152,37 @@ RunLoopSource observerRunLoopSource(const Observer& observer) {
   if (!observer.get()->hasRunLoopSource) return RunLoopSource();
   sim::State& s = state();
   ++s.handedOut[static_cast<int>(Kind::runLoopSource)];
-  return RunLoopSource(&s.sources.emplace_back(
-      RunLoopSourceRef{observer.get()->serial, true}));
+  return RunLoopSource(&s.sources.emplace_back(RunLoopSourceRef{observer.get()->serial, true}));
 }
 
-ResultCode addObserverNotification(const Observer& observer,
-                                   const Element& element,
-                                   std::string_view notification,
-                                   void* context) {
+ResultCode addObserverNotification(const Observer& observer, const Element& element,
+                                   std::string_view notification, void* context) {
   if (!usable(observer.get(), "addObserverNotification") ||
       !usable(element.get(), "addObserverNotification")) {
     return code::illegalArgument;
   }
   const sim::ElementId id = element.get()->id;
-  record("addObserverNotification " + std::to_string(id) + " " +
-         std::string(notification));
+  record("addObserverNotification " + std::to_string(id) + " " + std::string(notification));
   const sim::SimElement& simElement = state().elements.at(id);
   ResultCode result = code::success;
   if (auto scripted = simElement.addNotificationResult.find(notification);
       scripted != simElement.addNotificationResult.end()) {
     result = scripted->second;
   }
-  if (result == code::success ||
-      result == code::notificationAlreadyRegistered) {
+  if (result == code::success || result == code::notificationAlreadyRegistered) {
     observer.get()->registered[{id, std::string(notification)}] = context;
   }
   return result;
 }
 
-ResultCode removeObserverNotification(const Observer& observer,
-                                      const Element& element,
+ResultCode removeObserverNotification(const Observer& observer, const Element& element,
                                       std::string_view notification) {
   if (!usable(observer.get(), "removeObserverNotification") ||
       !usable(element.get(), "removeObserverNotification")) {
     return code::illegalArgument;
   }
   const sim::ElementId id = element.get()->id;
-  record("removeObserverNotification " + std::to_string(id) + " " +
-         std::string(notification));
+  record("removeObserverNotification " + std::to_string(id) + " " + std::string(notification));
   const sim::SimElement& simElement = state().elements.at(id);
   if (auto scripted = simElement.removeNotificationResult.find(notification);
       scripted != simElement.removeNotificationResult.end()) {
@@ -212,8 +196,7 @@ ResultCode removeObserverNotification(const Observer& observer,
 void addSourceToMainRunLoop(const RunLoopSource& source) {
   if (!usable(source.get(), "addSourceToMainRunLoop")) return;
   record("addSourceToMainRunLoop");
-  ObserverRef& observer = state().observers.at(
-      static_cast<std::size_t>(source.get()->observer));
+  ObserverRef& observer = state().observers.at(static_cast<std::size_t>(source.get()->observer));
   if (!observer.live) {
     sim::recordError("addSourceToMainRunLoop: its observer was released");
   }
@@ -223,8 +206,7 @@ void addSourceToMainRunLoop(const RunLoopSource& source) {
 void removeSourceFromMainRunLoop(const RunLoopSource& source) {
   if (!usable(source.get(), "removeSourceFromMainRunLoop")) return;
   record("removeSourceFromMainRunLoop");
-  state().observers.at(static_cast<std::size_t>(source.get()->observer))
-      .attached = false;
+  state().observers.at(static_cast<std::size_t>(source.get()->observer)).attached = false;
 }
 
 void observeApplicationActivation(ActivationHandler handler) {
@@ -263,8 +245,7 @@ RunningApplication runningApplication(Pid pid) {
     found = found && s.desktop.runningApplicationScript.front();
     s.desktop.runningApplicationScript.pop_front();
   }
-  return found ? RunningApplication(sim::newApplicationRef(pid))
-               : RunningApplication();
+  return found ? RunningApplication(sim::newApplicationRef(pid)) : RunningApplication();
 }
 
 Pid processIdentifier(const RunningApplication& application) {
@@ -274,22 +255,19 @@ Pid processIdentifier(const RunningApplication& application) {
   return state().apps.at(pid).reportsPid.value_or(pid);
 }
 
-std::optional<std::string> localizedName(
-    const RunningApplication& application) {
+std::optional<std::string> localizedName(const RunningApplication& application) {
   if (!usable(application.get(), "localizedName")) return std::nullopt;
   record("localizedName");
   return state().apps.at(application.get()->pid).name;
 }
 
-std::optional<std::string> bundleIdentifier(
-    const RunningApplication& application) {
+std::optional<std::string> bundleIdentifier(const RunningApplication& application) {
   if (!usable(application.get(), "bundleIdentifier")) return std::nullopt;
   record("bundleIdentifier");
   return state().apps.at(application.get()->pid).bundleId;
 }
 
-bool activateApplication(const RunningApplication& application,
-                         std::uint32_t options) {
+bool activateApplication(const RunningApplication& application, std::uint32_t options) {
   if (!usable(application.get(), "activateApplication")) return false;
   record("activateApplication " + std::to_string(application.get()->pid));
   state().desktop.activations.push_back({application.get()->pid, options});

@@ -66,10 +66,13 @@ struct State {
 State& state();
 void record(std::string call);
 void recordError(std::string error);
-bool usable(const platform::ElementRef* ref, std::string_view operation);
-bool usable(const platform::ObserverRef* ref, std::string_view operation);
-bool usable(const platform::RunLoopSourceRef* ref, std::string_view operation);
-bool usable(const platform::ApplicationRef* ref, std::string_view operation);
+// A handle may be used while it is held; anything else is a test's error.
+template <typename Ref>
+bool usable(const Ref* ref, std::string_view operation) {
+  if (ref != nullptr && ref->live) return true;
+  recordError(std::string(operation) + (ref ? ": released handle" : ": no handle"));
+  return false;
+}
 platform::ElementRef* newElementRef(ElementId id);
 platform::ApplicationRef* newApplicationRef(Pid pid);
 void noteRelease(Kind kind);

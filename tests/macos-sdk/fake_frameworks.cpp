@@ -1,6 +1,6 @@
 // In-memory CoreFoundation and HIServices for running the backend on Linux.
 // Misuse that crashes or corrupts on a Mac (a NULL or dead reference,
-// releasing what is not held) aborts here with a message.
+// releasing what is not held, a wrong type) aborts here with a message.
 #include "fake_frameworks.h"
 
 #include <cstddef>
@@ -12,15 +12,7 @@
 namespace fake {
 namespace {
 
-enum : CFTypeID {
-  stringType = 7,
-  elementType = 100,
-  valueType,
-  observerType,
-  sourceType,
-  runLoopType,
-  numberType,
-};
+enum : CFTypeID { stringType = 7, elementType = 100, valueType, observerType, sourceType, otherType };
 
 long live = 0;
 
@@ -36,45 +28,20 @@ struct Object {
   Object& operator=(const Object&) = delete;
   CFTypeID type;
   long refs = 1;
+  std::u16string text;        // a string's
+  AXValueType kind{};         // a value's
+  double first = 0, second = 0;
 };
 
-struct String : Object {
-  explicit String(std::u16string t) : Object(stringType), text(std::move(t)) {}
-  std::u16string text;
-};
-
-struct Element : Object {
-  explicit Element(pid_t p) : Object(elementType), pid(p) {}
-  pid_t pid;
-};
-
-struct Value : Object {
-  Value(AXValueType k, double a, double b)
-      : Object(valueType), kind(k), first(a), second(b) {}
-  AXValueType kind;
-  double first;
-  double second;
-};
-
-struct Number : Object {
-  Number() : Object(numberType) {}
-};
-
-struct Source : Object {
-  Source() : Object(sourceType) {}
-};
-
-struct RunLoop : Object {
-  RunLoop() : Object(runLoopType) {}
-};
-
-void releaseObject(Object* object);
+void releaseObject(Object* o) {
+  if (--o->refs == 0) delete o;
+}
 
 // Observers reuse the address of the last one released, as a malloc may:
 // whatever the backend keeps per observer must not outlive it.
 struct Observer : Object {
-  Observer(pid_t p, AXObserverCallback c)
-      : Object(observerType), pid(p), callback(c), source(new Source) {}
+  explicit Observer(AXObserverCallback c)
+      : Object(observerType), callback(c), source(new Object(sourceType)) {}
   ~Observer() override { releaseObject(source); }
   static void* operator new(std::size_t size) {
     if (freed().empty()) return ::operator new(size);
@@ -87,23 +54,16 @@ struct Observer : Object {
     static auto* storage = new std::vector<void*>;  // kept to the end
     return *storage;
   }
-  pid_t pid;
   AXObserverCallback callback;
-  Source* source;
+  Object* source;
 };
 
-Object* object(CFTypeRef ref) {
+Object* object(CFTypeRef ref, CFTypeID type = 0) {
   if (ref == nullptr) misuse("NULL where a CF object is required");
   auto* o = static_cast<Object*>(const_cast<void*>(ref));
   if (o->refs <= 0) misuse("use of a released object");
+  if (type != 0 && o->type != type) misuse("object of the wrong type");
   return o;
-}
-
-template <typename T>
-T* as(CFTypeRef ref, CFTypeID type) {
-  Object* o = object(ref);
-  if (o->type != type) misuse("object of the wrong type");
-  return static_cast<T*>(o);
 }
 
 template <typename Ref>
@@ -115,29 +75,28 @@ Ref constHandle(Object* o) {
   return static_cast<Ref>(static_cast<const void*>(o));
 }
 
-void releaseObject(Object* o) {
-  if (--o->refs == 0) delete o;
-}
-
-Script& currentScript() {
-  static Script s;
-  return s;
-}
-
 // The fake's own constants, alive for the whole run like CF's.
-RunLoop& mainRunLoop() {
-  static RunLoop* loop = new RunLoop;
+Object& mainRunLoop() {
+  static auto* loop = new Object(otherType);
   return *loop;
 }
-String& defaultMode() {
-  static String* mode = new String(u"kCFRunLoopDefaultMode");
+Object& defaultMode() {
+  static auto* mode = new Object(stringType);
   return *mode;
+}
+
+const std::u16string& textOf(CFStringRef string) { return object(string, stringType)->text; }
+
+AXError axCall(AXUIElementRef element, CFStringRef name = nullptr) {
+  ++script().axCalls;
+  if (element != nullptr) object(element, elementType);
+  if (name != nullptr) script().name = textOf(name);
+  return script().code;
 }
 
 }  // namespace
 
 long liveObjects() {
-  // The constants are made on first use; count them as always there.
   mainRunLoop();
   defaultMode();
   return live;
@@ -145,30 +104,33 @@ long liveObjects() {
 long retainCount(CFTypeRef ref) { return object(ref)->refs; }
 
 CFStringRef makeString(const std::u16string& text) {
-  return constHandle<CFStringRef>(new String(text));
+  auto* o = new Object(stringType);
+  o->text = text;
+  return constHandle<CFStringRef>(o);
 }
-AXUIElementRef makeElement(pid_t pid) {
-  return constHandle<AXUIElementRef>(new Element(pid));
-}
+AXUIElementRef makeElement() { return constHandle<AXUIElementRef>(new Object(elementType)); }
 AXValueRef makeValue(AXValueType kind, double first, double second) {
-  return constHandle<AXValueRef>(new Value(kind, first, second));
+  auto* o = new Object(valueType);
+  o->kind = kind;
+  o->first = first;
+  o->second = second;
+  return constHandle<AXValueRef>(o);
 }
-CFTypeRef makeNumber() { return new Number; }
+CFTypeRef makeNumber() { return new Object(otherType); }
 
-std::u16string textOf(CFStringRef string) {
-  return as<String>(string, stringType)->text;
+Script& script() {
+  static Script s;
+  return s;
 }
-
-Script& script() { return currentScript(); }
 
 void resetScript() {
-  if (currentScript().copyValue != nullptr) CFRelease(currentScript().copyValue);
-  currentScript() = Script();
+  if (script().copyValue != nullptr) CFRelease(script().copyValue);
+  script() = Script();
 }
 
 void fireNotification(AXObserverRef observer, AXUIElementRef element,
                       const std::u16string& name, void* refcon) {
-  auto* o = as<Observer>(observer, observerType);
+  auto* o = static_cast<Observer*>(object(observer, observerType));
   CFStringRef text = makeString(name);
   o->callback(observer, element, text, refcon);
   CFRelease(text);
@@ -187,25 +149,20 @@ const CFRunLoopMode kCFRunLoopDefaultMode =
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf) { return fake::object(cf)->type; }
-
 CFTypeRef CFRetain(CFTypeRef cf) {
   ++fake::object(cf)->refs;
   return cf;
 }
-
 void CFRelease(CFTypeRef cf) { fake::releaseObject(fake::object(cf)); }
-
 CFTypeID CFStringGetTypeID(void) { return fake::stringType; }
 
-CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars,
-                                         CFIndex numChars) {
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, CFIndex numChars) {
   if (chars == nullptr) fake::misuse("CFStringCreateWithCharacters(NULL)");
   return fake::makeString(std::u16string(chars, chars + numChars));
 }
 
-CFMutableStringRef CFStringCreateMutableCopy(CFAllocatorRef, CFIndex,
-                                             CFStringRef theString) {
-  return fake::handle<CFMutableStringRef>(new fake::String(fake::textOf(theString)));
+CFMutableStringRef CFStringCreateMutableCopy(CFAllocatorRef, CFIndex, CFStringRef theString) {
+  return fake::handle<CFMutableStringRef>(fake::object(fake::makeString(fake::textOf(theString))));
 }
 
 CFIndex CFStringGetLength(CFStringRef theString) {
@@ -213,55 +170,38 @@ CFIndex CFStringGetLength(CFStringRef theString) {
 }
 
 void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer) {
-  const std::u16string& text = fake::as<fake::String>(theString, fake::stringType)->text;
+  const std::u16string& text = fake::textOf(theString);
   if (range.location < 0 || range.length < 0 ||
       static_cast<std::size_t>(range.location + range.length) > text.size()) {
     fake::misuse("CFStringGetCharacters out of range");
   }
-  for (CFIndex i = 0; i < range.length; ++i) {
-    buffer[i] = text[static_cast<std::size_t>(range.location + i)];
-  }
+  text.copy(reinterpret_cast<char16_t*>(buffer), static_cast<std::size_t>(range.length),
+            static_cast<std::size_t>(range.location));
 }
 
-// Enough of NFD to follow the text through: two precomposed letters.
+// Enough of NFD to follow the text through: one precomposed letter.
 void CFStringNormalize(CFMutableStringRef theString, CFStringNormalizationForm theForm) {
   if (theForm != kCFStringNormalizationFormD) fake::misuse("only NFD is faked");
-  auto* string = fake::as<fake::String>(theString, fake::stringType);
-  std::u16string out;
-  for (char16_t c : string->text) {
-    if (c == u'\u00E9') {
-      out += u"e\u0301";
-    } else if (c == u'\u00C5') {
-      out += u"A\u030A";
-    } else {
-      out += c;
-    }
+  std::u16string& text = fake::object(theString, fake::stringType)->text;
+  for (std::size_t at; (at = text.find(u'\u00C5')) != std::u16string::npos;) {
+    text.replace(at, 1, u"A\u030A");
   }
-  string->text = out;
 }
 
-CFRunLoopRef CFRunLoopGetMain(void) {
-  return fake::handle<CFRunLoopRef>(&fake::mainRunLoop());
-}
+CFRunLoopRef CFRunLoopGetMain(void) { return fake::handle<CFRunLoopRef>(&fake::mainRunLoop()); }
 
 namespace {
-void runLoopCall(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode,
-                 int& counter) {
-  fake::as<fake::Object>(source, fake::sourceType);
-  if (rl != CFRunLoopGetMain() || mode != kCFRunLoopDefaultMode) {
-    ++script().runLoopMisuse;
-  } else {
-    ++counter;
-  }
+void runLoopCall(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode, int& counter) {
+  fake::object(source, fake::sourceType);
+  if (rl != CFRunLoopGetMain() || mode != kCFRunLoopDefaultMode) fake::misuse("not the main run loop's default mode");
+  ++counter;
 }
 }  // namespace
 
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode) {
   runLoopCall(rl, source, mode, script().sourcesAdded);
 }
-
-void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source,
-                           CFRunLoopMode mode) {
+void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode) {
   runLoopCall(rl, source, mode, script().sourcesRemoved);
 }
 
@@ -275,104 +215,75 @@ Boolean AXIsProcessTrusted(void) {
 CFTypeID AXUIElementGetTypeID(void) { return fake::elementType; }
 CFTypeID AXValueGetTypeID(void) { return fake::valueType; }
 
-AXValueType AXValueGetType(AXValueRef value) {
-  return fake::as<fake::Value>(value, fake::valueType)->kind;
-}
+AXValueType AXValueGetType(AXValueRef value) { return fake::object(value, fake::valueType)->kind; }
 
 Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr) {
-  auto* v = fake::as<fake::Value>(value, fake::valueType);
+  auto* v = fake::object(value, fake::valueType);
   if (v->kind != theType) return 0;
   if (theType == kAXValueTypeCGPoint) {
     *static_cast<CGPoint*>(valuePtr) = CGPoint{v->first, v->second};
-  } else if (theType == kAXValueTypeCGSize) {
-    *static_cast<CGSize*>(valuePtr) = CGSize{v->first, v->second};
   } else {
-    return 0;
+    *static_cast<CGSize*>(valuePtr) = CGSize{v->first, v->second};
   }
   return 1;
 }
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef* value) {
-  ++script().axCalls;
-  ++script().copyCalls;
-  fake::as<fake::Element>(element, fake::elementType);
-  script().copiedAttribute = fake::textOf(attribute);
   if (*value != nullptr) fake::misuse("out-slot not empty");
   *value = script().copyValue != nullptr ? CFRetain(script().copyValue) : nullptr;
-  return script().copyCode;
+  return fake::axCall(element, attribute);
 }
 
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value) {
-  ++script().axCalls;
-  fake::as<fake::Element>(element, fake::elementType);
-  script().setAttribute = fake::textOf(attribute);
-  script().setValueWasString = CFGetTypeID(value) == fake::stringType;
-  if (script().setValueWasString) {
-    script().setValue = fake::textOf(static_cast<CFStringRef>(value));
-  }
-  return script().setCode;
+  script().setValue = fake::textOf(static_cast<CFStringRef>(value));
+  return fake::axCall(element, attribute);
 }
 
 AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
-  ++script().axCalls;
-  fake::as<fake::Element>(element, fake::elementType);
-  script().action = fake::textOf(action);
-  return script().actionCode;
+  return fake::axCall(element, action);
 }
 
-AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
-  ++script().axCalls;
-  return fake::makeElement(pid);
+AXUIElementRef AXUIElementCreateApplication(pid_t) {
+  fake::axCall(nullptr);
+  return fake::makeElement();
 }
 
 AXUIElementRef AXUIElementCreateSystemWide(void) {
-  ++script().axCalls;
-  return fake::makeElement(-1);
+  fake::axCall(nullptr);
+  return fake::makeElement();
 }
 
 AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
-  ++script().axCalls;
-  fake::as<fake::Element>(element, fake::elementType);
-  if (script().pidCode == kAXErrorSuccess) *pid = script().pid;
-  return script().pidCode;
+  if (script().code == kAXErrorSuccess) *pid = script().pid;
+  return fake::axCall(element);
 }
 
-AXError AXObserverCreate(pid_t application, AXObserverCallback callback,
-                         AXObserverRef* outObserver) {
-  ++script().axCalls;
+AXError AXObserverCreate(pid_t, AXObserverCallback callback, AXObserverRef* outObserver) {
   if (callback == nullptr) fake::misuse("AXObserverCreate without a callback");
   if (*outObserver != nullptr) fake::misuse("out-slot not empty");
-  *outObserver = script().createObserverDelivers
-                     ? fake::handle<AXObserverRef>(new fake::Observer(application, callback))
-                     : nullptr;
-  return script().createObserverCode;
+  if (script().createObserverDelivers) {
+    *outObserver = fake::handle<AXObserverRef>(new fake::Observer(callback));
+  }
+  return fake::axCall(nullptr);
 }
 
 AXError AXObserverAddNotification(AXObserverRef observer, AXUIElementRef element,
                                   CFStringRef notification, void* refcon) {
-  ++script().axCalls;
-  fake::as<fake::Observer>(observer, fake::observerType);
-  fake::as<fake::Element>(element, fake::elementType);
-  script().notification = fake::textOf(notification);
-  script().notificationElement = element;
+  fake::object(observer, fake::observerType);
   script().refcon = refcon;
-  return script().addCode;
+  return fake::axCall(element, notification);
 }
 
 AXError AXObserverRemoveNotification(AXObserverRef observer, AXUIElementRef element,
                                      CFStringRef notification) {
-  ++script().axCalls;
-  fake::as<fake::Observer>(observer, fake::observerType);
-  fake::as<fake::Element>(element, fake::elementType);
-  script().notification = fake::textOf(notification);
-  script().notificationElement = element;
-  return script().removeCode;
+  fake::object(observer, fake::observerType);
+  return fake::axCall(element, notification);
 }
 
 CFRunLoopSourceRef AXObserverGetRunLoopSource(AXObserverRef observer) {
-  ++script().axCalls;
+  fake::axCall(nullptr);
   return fake::handle<CFRunLoopSourceRef>(
-      fake::as<fake::Observer>(observer, fake::observerType)->source);
+      static_cast<fake::Observer*>(fake::object(observer, fake::observerType))->source);
 }

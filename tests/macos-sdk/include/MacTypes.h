@@ -6,7 +6,6 @@
 #define __MACTYPES__
 
 typedef unsigned char Boolean;
-typedef unsigned char UInt8;
 typedef unsigned short UInt16;
 typedef unsigned int UInt32;
 typedef signed int SInt32;

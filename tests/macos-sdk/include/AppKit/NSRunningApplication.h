@@ -14,7 +14,6 @@
 NS_ASSUME_NONNULL_BEGIN
 
 typedef NS_OPTIONS(NSUInteger, NSApplicationActivationOptions) {
-  NSApplicationActivateAllWindows = 1 << 0,
   NSApplicationActivateIgnoringOtherApps API_DEPRECATED(
       "ignoringOtherApps is deprecated in macOS 14 and will have no effect.",
       macos(10.6, 14.0)) = 1 << 1

@@ -21,7 +21,6 @@
 #define CF_INLINE static __inline__ __attribute__((always_inline))
 
 #define CF_RETURNS_RETAINED __attribute__((cf_returns_retained))
-#define CF_RETURNS_NOT_RETAINED __attribute__((cf_returns_not_retained))
 #define CF_CONSUMED __attribute__((cf_consumed))
 
 /* Functions declared between these follow the naming conventions, so ARC

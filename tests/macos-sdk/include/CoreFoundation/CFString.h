@@ -24,10 +24,7 @@ CF_EXPORT CFIndex CFStringGetLength(CFStringRef theString);
 CF_EXPORT void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar *buffer);
 
 typedef CF_ENUM(CFIndex, CFStringNormalizationForm) {
-  kCFStringNormalizationFormD = 0,
-  kCFStringNormalizationFormKD,
-  kCFStringNormalizationFormC,
-  kCFStringNormalizationFormKC
+  kCFStringNormalizationFormD = 0
 };
 
 CF_EXPORT void CFStringNormalize(CFMutableStringRef theString, CFStringNormalizationForm theForm);

@@ -1,5 +1,5 @@
 /*
- * NSObjCRuntime.h — NSInteger, NSUInteger and the declaration macros that
+ * NSObjCRuntime.h — NSUInteger and the declaration macros that
  * the Foundation and AppKit declarations use, as in Apple's SDK (LP64).
  */
 #ifndef _FOUNDATION_NSOBJCRUNTIME_H_
@@ -9,22 +9,13 @@
 #include <os/availability.h>
 #include <CoreFoundation/CFBase.h>
 
-#if defined(__cplusplus)
-#define FOUNDATION_EXTERN extern "C"
-#else
-#define FOUNDATION_EXTERN extern
-#endif
-#define FOUNDATION_EXPORT FOUNDATION_EXTERN
-
 #define NS_INLINE static __inline__ __attribute__((always_inline))
 
-#define NS_ENUM(_type, _name) CF_ENUM(_type, _name)
 #define NS_OPTIONS(_type, _name) CF_OPTIONS(_type, _name)
 
 #define NS_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
 #define NS_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
 
-typedef long NSInteger;
 typedef unsigned long NSUInteger;
 
 #endif /* _FOUNDATION_NSOBJCRUNTIME_H_ */

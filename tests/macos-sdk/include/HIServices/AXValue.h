@@ -14,17 +14,14 @@ CF_IMPLICIT_BRIDGING_ENABLED
 typedef CF_ENUM(UInt32, AXValueType) {
   kAXValueTypeCGPoint = 1,
   kAXValueTypeCGSize = 2,
-  kAXValueTypeCGRect = 3,
-  kAXValueTypeCFRange = 4,
-  kAXValueTypeAXError = 5,
-  kAXValueTypeIllegal = 0,
+  kAXValueTypeCGRect = 3
 };
 
 typedef const struct CF_BRIDGED_TYPE(id) __AXValue *AXValueRef;
 
 extern CFTypeID AXValueGetTypeID(void);
 
-/* The structure type encoded in value; kAXValueTypeIllegal if unknown. */
+/* The structure type encoded in value. */
 extern AXValueType AXValueGetType(AXValueRef value);
 
 /* Copies the structure into valuePtr; false when value holds another type. */

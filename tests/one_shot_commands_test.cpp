@@ -1,0 +1,294 @@
+// The one-shot commands end to end on the simulated desktop: which command
+// runs, the trust and focus gates, and the replies of read, set, press,
+// activate and frontmost.
+#include <cmath>
+#include <limits>
+
+#include "tests/sim_fixture.h"
+
+namespace focusctl::test {
+namespace {
+
+const json invalidPid = {{"ok", false}, {"reason", "invalid-pid"}};
+const json invalidText = {{"ok", false}, {"reason", "invalid-text"}};
+const json noFrontmost = {{"ok", false}, {"reason", "no-frontmost-app"}};
+const json setOk = {{"ok", true}, {"method", "ax"}, {"error", 0}};
+const json pressOk = {{"ok", true}, {"method", "ax-press"}, {"error", 0}};
+
+json activated(sim::Pid pid, bool ok = true) {
+  return {{"ok", ok}, {"method", "app-activate"}, {"pid", pid}};
+}
+
+json frontmostReply(sim::Pid pid, const char* name, const char* bundle) {
+  return {{"ok", true}, {"pid", pid}, {"appName", name}, {"bundleID", bundle}};
+}
+
+const json fullSnapshot = {
+    {"ok", true}, {"trusted", true}, {"pid", 42}, {"appName", "Mail"},
+    {"bundleID", "com.apple.mail"}, {"role", "AXTextField"},
+    {"identifier", "to-field"}, {"title", "To:"}, {"position", "{100,200}"},
+    {"size", "{300,22}"}, {"description", "recipient"},
+    {"subrole", "AXSecureTextField"}, {"domIdentifier", "dom-to"},
+    {"text", "bob@example.com"}, {"placeholder", "Address"},
+};
+
+// A snapshot of Mail's field with some members changed.
+json snapshotWith(const json& changes) {
+  json expected = fullSnapshot;
+  expected.update(changes);
+  return expected;
+}
+
+class OneShotTest : public SimTest {
+ protected:
+  void expectUntouched() {
+    EXPECT_TRUE(sim::desktop().writes.empty());
+    EXPECT_TRUE(sim::desktop().presses.empty());
+    EXPECT_TRUE(sim::desktop().activations.empty());
+  }
+};
+
+enum class Expect { snapshot, set, press, unknown };
+
+TEST_F(OneShotTest, CommandWordsBehindTrustAndFocus) {
+  const json denied = {{"ok", false}, {"reason", "accessibility-denied"}, {"trusted", false}};
+  const json noFocus = {{"ok", false}, {"reason", "no-focused-element"}, {"trusted", true}};
+  const std::vector<std::pair<std::vector<std::string>, Expect>> words = {
+      {{}, Expect::snapshot}, {{"read"}, Expect::snapshot},
+      {{"read", "extra", "more"}, Expect::snapshot}, {{"set", "aGk="}, Expect::set},
+      {{"set", "aGk=", "extra"}, Expect::set}, {{"press"}, Expect::press},
+      {{"press", "extra"}, Expect::press}, {{""}, Expect::unknown},
+      {{"READ"}, Expect::unknown}, {{"Watch"}, Expect::unknown},
+      {{"Press"}, Expect::unknown}, {{" read"}, Expect::unknown},
+      {{"read "}, Expect::unknown}, {{"bogus", "read"}, Expect::unknown},
+      // The gates come before the argument is looked at.
+      {{"set"}, Expect::set}, {{"set", "%%%"}, Expect::set},
+  };
+  for (const auto& [args, expect] : words) {
+    for (const bool trusted : {false, true}) {
+      for (const bool focused : {false, true}) {
+        SCOPED_TRACE(::testing::PrintToString(args) + (trusted ? " trusted" : "") +
+                     (focused ? " focused" : ""));
+        sim::reset();
+        sim::desktop().trusted = trusted;
+        const sim::ElementId field = focused ? mailWithField() : -1;
+        const json reply = run(args);
+        EXPECT_EQ(sim::callCount("isProcessTrusted"), 1u);
+        const bool valid = args.size() > 1 && args[1] == "aGk=";
+        std::vector<sim::Write> writes;
+        std::vector<sim::Press> presses;
+        if (!trusted) {
+          EXPECT_EQ(reply, denied);
+          EXPECT_EQ(sim::callCount("createSystemWideElement"), 0u);
+        } else if (!focused) {
+          EXPECT_EQ(reply, noFocus);
+        } else if (expect == Expect::snapshot) {
+          EXPECT_EQ(reply, fullSnapshot);
+        } else if (expect == Expect::set) {
+          EXPECT_EQ(reply, valid ? setOk : invalidText);
+          if (valid) writes.push_back({field, "AXValue", "hi"});
+        } else if (expect == Expect::press) {
+          EXPECT_EQ(reply, pressOk);
+          presses.push_back({field, "AXPress"});
+        } else {
+          EXPECT_EQ(reply, json({{"ok", false}, {"reason", "unknown-command"}}));
+        }
+        EXPECT_EQ(sim::desktop().writes, writes);
+        EXPECT_EQ(sim::desktop().presses, presses);
+        EXPECT_TRUE(sim::desktop().activations.empty());
+      }
+    }
+  }
+}
+
+TEST_F(OneShotTest, ReadReportsEachAttributeOfItsOwnKind) {
+  const sim::ElementId field = mailWithField();
+  auto& attributes = sim::element(field).attributes;
+  sim::desktop().calls.clear();
+  EXPECT_EQ(run({"read"}), fullSnapshot);
+  // Every attribute read once; the press-free read writes nothing.
+  for (const char* attribute :
+       {"AXRole", "AXTitle", "AXDescription", "AXValue", "AXPlaceholderValue",
+        "AXIdentifier", "AXPosition", "AXSize", "AXSubrole", "AXDOMIdentifier"}) {
+    EXPECT_EQ(sim::callCount("copyAttributeValue " + std::to_string(field) + " " +
+                             attribute), 1u) << attribute;
+  }
+  expectUntouched();
+
+  // Values of another kind, or delivered with an error, read as "".
+  sim::Answer stale = sim::text("stale");
+  stale.code = sim::code::cannotComplete;
+  attributes["AXValue"] = sim::otherKind();
+  attributes["AXTitle"] = sim::point(1, 2);
+  attributes["AXPosition"] = sim::size(1, 2);
+  attributes["AXSize"] = sim::point(1, 2);
+  attributes["AXRole"] = sim::link(field);
+  attributes["AXSubrole"] = sim::failure(sim::code::noValue);
+  attributes["AXIdentifier"] = stale;
+  attributes["AXDescription"] = sim::noValue();
+  attributes["AXDOMIdentifier"] = sim::Answer{sim::code::failure, sim::ElementLink{field}};
+  EXPECT_EQ(run({"read"}),
+            snapshotWith({{"text", ""}, {"title", ""}, {"position", ""}, {"size", ""},
+                          {"role", ""}, {"subrole", ""}, {"identifier", ""},
+                          {"description", ""}, {"domIdentifier", ""}}));
+  attributes.clear();
+  EXPECT_EQ(run({"read"}),
+            snapshotWith({{"text", ""}, {"title", ""}, {"position", ""}, {"size", ""},
+                          {"role", ""}, {"subrole", ""}, {"identifier", ""},
+                          {"description", ""}, {"domIdentifier", ""},
+                          {"placeholder", ""}}));
+}
+
+TEST_F(OneShotTest, ReadGeometryAndTexts) {
+  const sim::ElementId field = mailWithField();
+  auto& attributes = sim::element(field).attributes;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const auto& [x, y, text] :
+       std::vector<std::tuple<double, double, const char*>>{
+           {12.7, -3.2, "{12,-3}"}, {-0.5, 0.0, "{0,0}"}, {nan, 1, ""},
+           {1, INFINITY, ""}, {-1e19, 0, ""}, {9.3e18, 0, ""}}) {
+    attributes["AXPosition"] = sim::point(x, y);
+    attributes["AXSize"] = sim::size(x, y);
+    EXPECT_EQ(run({"read"}), snapshotWith({{"position", text}, {"size", text}}))
+        << x << "," << y;
+  }
+  attributes["AXPosition"] = sim::point(100.0, 200.5);
+  attributes["AXSize"] = sim::size(300.0, 22.0);
+  // Special characters keep the reply one line and come back unchanged;
+  // ill-formed text becomes U+FFFD.
+  const std::string value = "line1\nline2\r\n\t\"quoted\" a/b c\\d \xC3\xA9";
+  attributes["AXValue"] = sim::text(value);
+  attributes["AXTitle"] = sim::text("ok \xE2\x82\xAC\x80 \xFF");
+  EXPECT_EQ(run({"read"})["text"], value);
+  EXPECT_EQ(run({"read"})["title"], "ok \xE2\x82\xAC\xEF\xBF\xBD \xEF\xBF\xBD");
+
+  // The placeholder rule decides the placeholder; text stays the value.
+  attributes.erase("AXPlaceholderValue");
+  attributes["AXTitle"] = sim::text(" Email\n");
+  attributes["AXValue"] = sim::text("Email");
+  EXPECT_EQ(run({"read"}), snapshotWith({{"placeholder", " Email\n"}, {"title", " Email\n"},
+                                         {"text", "Email"}}));
+  attributes["AXRole"] = sim::text("AXTextField ");
+  EXPECT_EQ(run({"read"})["placeholder"], "");
+}
+
+TEST_F(OneShotTest, ReadLooksUpTheApplicationTwiceIndependently) {
+  mailWithField();
+  for (const auto& [lookups, name, bundle] :
+       std::vector<std::tuple<std::deque<bool>, const char*, const char*>>{
+           {{true, false}, "Mail", ""}, {{false, true}, "", "com.apple.mail"},
+           {{false, false}, "", ""}}) {
+    sim::desktop().calls.clear();
+    sim::desktop().runningApplicationScript = lookups;
+    EXPECT_EQ(run({"read"}), snapshotWith({{"appName", name}, {"bundleID", bundle}}));
+    EXPECT_EQ(sim::callCount("runningApplication"), 2u);
+  }
+  sim::app(mailPid).name.reset();
+  sim::app(mailPid).bundleId.reset();
+  EXPECT_EQ(run({"read"}), snapshotWith({{"appName", ""}, {"bundleID", ""}}));
+  // The focus belongs to a process that is no application.
+  const sim::ElementId stray = sim::addElement(77);
+  sim::element(stray).attributes["AXValue"] = sim::text("x");
+  sim::focus(stray);
+  EXPECT_EQ(run({"read"}),
+            json({{"ok", true}, {"trusted", true}, {"pid", 77}, {"appName", ""},
+                  {"bundleID", ""}, {"role", ""}, {"identifier", ""}, {"title", ""},
+                  {"position", ""}, {"size", ""}, {"description", ""}, {"subrole", ""},
+                  {"domIdentifier", ""}, {"text", "x"}, {"placeholder", ""}}));
+}
+
+TEST_F(OneShotTest, SetWritesTheDecodedTextExactlyOnce) {
+  const sim::ElementId field = mailWithField();
+  for (const auto& [argument, written] : std::vector<std::pair<std::string, std::string>>{
+           {"aGk=", "hi"}, {"", ""}, {"IGEJYg0KYyA=", " a\tb\r\nc "},
+           {"77u/YQ==", "\xEF\xBB\xBF" "a"}, {"AA==", std::string(1, '\0')}}) {
+    sim::desktop().writes.clear();
+    EXPECT_EQ(run({"set", argument, "ignored"}), setOk);
+    EXPECT_EQ(sim::desktop().writes, std::vector<sim::Write>({{field, "AXValue", written}}));
+  }
+  sim::desktop().writes.clear();
+  for (const char* bad : {"aGk=\n", "aGk", "Pz8-", "/w==", "aGl=", " aGk="}) {
+    EXPECT_EQ(run({"set", bad}), invalidText) << bad;
+  }
+  expectUntouched();
+}
+
+TEST_F(OneShotTest, SetAndPressPassTheResultCodeThrough) {
+  const sim::ElementId field = mailWithField();
+  sim::desktop().calls.clear();
+  for (const sim::ResultCode code : {0, -25200, -25205, -25211, 1, INT32_MIN, INT32_MAX}) {
+    sim::element(field).setValueResult = code;
+    sim::element(field).performActionResult = code;
+    EXPECT_EQ(run({"set", "aGk="}), json({{"ok", code == 0}, {"method", "ax"}, {"error", code}}));
+    EXPECT_EQ(run({"press"}), json({{"ok", code == 0}, {"method", "ax-press"}, {"error", code}}));
+  }
+  // Nothing is retried, and press reads nothing of the element.
+  EXPECT_EQ(sim::desktop().writes.size(), 7u);
+  EXPECT_EQ(sim::desktop().presses, std::vector<sim::Press>(7, {field, "AXPress"}));
+  EXPECT_EQ(sim::callCount("copyAttributeValue " + std::to_string(field)), 0u);
+}
+
+TEST_F(OneShotTest, ActivateAsksForTheParsedPidWithoutTrust) {
+  mailWithField();
+  sim::desktop().trusted = false;
+  sim::addApp(INT32_MAX);
+  sim::addApp(INT32_MIN);
+  sim::addApp(0).acceptsActivation = false;
+  // The reply names the pid asked for, not what the application reports.
+  sim::app(INT32_MAX).reportsPid = 5;
+  const std::vector<std::pair<std::string, json>> cases = {
+      {"+0042", activated(42)}, {"2147483647", activated(INT32_MAX)},
+      {"-2147483648", activated(INT32_MIN)},
+      {"-0", activated(0, false)},  // declined: no reason
+      {"43", invalidPid},           // not running
+  };
+  for (const auto& [argument, reply] : cases) {
+    EXPECT_EQ(run({"activate", argument, "99"}), reply) << argument;
+  }
+  EXPECT_EQ(sim::desktop().activations,
+            std::vector<sim::Activation>({{42, 2}, {INT32_MAX, 2}, {INT32_MIN, 2}, {0, 2}}));
+  EXPECT_EQ(sim::callCount("isProcessTrusted"), 0u);
+  EXPECT_EQ(sim::callCount("createSystemWideElement"), 0u);
+  // Refused before the platform is asked anything.
+  sim::desktop().calls.clear();
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"activate"}, {"activate", ""}, {"activate", "+"},
+        {"activate", "0x2A"}, {"activate", " 42"}, {"activate", "2147483648"}}) {
+    EXPECT_EQ(run(args), invalidPid) << args.back();
+  }
+  EXPECT_TRUE(sim::desktop().calls.empty());
+  EXPECT_EQ(sim::desktop().activations.size(), 4u);
+}
+
+TEST_F(OneShotTest, FrontmostNamesTheApplicationOwningTheFocus) {
+  mailWithField();
+  sim::desktop().trusted = false;  // no gate: the queries alone decide
+  EXPECT_EQ(run({"frontmost"}), frontmostReply(mailPid, "Mail", "com.apple.mail"));
+  sim::addApp(77, "Notes", "com.apple.Notes");
+  sim::focus(sim::addElement(77));  // the focus is in Notes, Mail in front
+  EXPECT_EQ(run({"frontmost"}), frontmostReply(77, "Notes", "com.apple.Notes"));
+  // The pid is the application's own answer.
+  sim::app(77).reportsPid = 78;
+  sim::app(77).name.reset();
+  sim::app(77).bundleId.reset();
+  EXPECT_EQ(run({"frontmost"}), frontmostReply(78, "", ""));
+  EXPECT_EQ(sim::callCount("isProcessTrusted"), 0u);
+
+  // The focused process is no running application.
+  sim::desktop().runningApplicationScript = {false};
+  EXPECT_EQ(run({"frontmost"}), noFrontmost);
+  sim::focus(sim::addElement(79));
+  EXPECT_EQ(run({"frontmost"}), noFrontmost);
+  // No focused element on either path (as when trust is missing).
+  sim::element(sim::systemWide).attributes["AXFocusedUIElement"] =
+      sim::failure(sim::code::apiDisabled);
+  sim::element(sim::app(mailPid).element).attributes["AXFocusedUIElement"] =
+      sim::failure(sim::code::apiDisabled);
+  EXPECT_EQ(run({"frontmost"}), noFrontmost);
+  sim::desktop().frontmost.reset();
+  EXPECT_EQ(run({"frontmost"}), noFrontmost);
+  expectUntouched();
+}
+
+}  // namespace
+}  // namespace focusctl::test

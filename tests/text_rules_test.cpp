@@ -1,0 +1,187 @@
+// The pure text rules: process ids, the Base64 argument of `set`, geometry,
+// the JSON writer and the placeholder rule (trimming and equality).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/application_commands.h"
+#include "app/json_writer.h"
+#include "app/utf8.h"
+#include "ax/attribute_readers.h"
+#include "ax/base64_text.h"
+#include "ax/placeholder.h"
+
+namespace focusctl {
+namespace {
+
+template <typename Out, typename In>
+struct Case {
+  In in;
+  Out out;
+};
+
+TEST(ParseProcessId, StrictSignedDecimal) {
+  const std::vector<Case<std::optional<std::int32_t>, std::string>> cases = {
+      {"42", 42}, {"+42", 42}, {"0042", 42}, {"+0042", 42}, {"-0", 0},
+      {"0", 0}, {"-7", -7}, {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN}, {"0000000000002147483647", INT32_MAX},
+      {"-000000000002147483648", INT32_MIN}, {std::string("42\0", 3), {}},
+      {"", {}}, {"+", {}}, {"-", {}}, {"42a", {}}, {"0x2A", {}}, {"4.2", {}},
+      {"--42", {}}, {"+-42", {}}, {" 42", {}}, {"42 ", {}}, {"\t42", {}},
+      {"42\n", {}}, {"2147483648", {}}, {"-2147483649", {}},
+      {"99999999999", {}}, {"-99999999999", {}}, {"21474836470", {}},
+      {"\xD9\xA4\xD9\xA2", {}}, {"\xEF\xBC\x94\xEF\xBC\x92", {}}, {"42-", {}},
+      {"1e3", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parseProcessId(c.in), c.out) << c.in;
+}
+
+const std::string longText =
+    "VGhlIHF1aWNrIGJyb3duIGZveCBqdW1wcyBvdmVyIHRoZSBsYXp5IGRvZywgdHdpY2Ugb3Zl"
+    "ciBhbmQgYWdhaW4u";
+
+TEST(DecodeBase64Text, CanonicalStandardBase64OfUtf8Only) {
+  const std::optional<std::string> refused;
+  const std::vector<Case<std::optional<std::string>, std::string>> cases = {
+      {"", ""}, {"aA==", "h"}, {"aGk=", "hi"}, {"aGk6", "hi:"},
+      {longText, "The quick brown fox jumps over the lazy dog, twice over and again."},
+      {"IGEJYg0KYyA=", " a\tb\r\nc "},
+      {"77u/YQ==", "\xEF\xBB\xBF" "a"},  // the byte order mark stays
+      {"0J/RgNC40LLQtdGCLCDQvNC40YA=", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80"},
+      {"Pz8+", "?\?>"}, {"AA==", std::string(1, '\0')},
+      // Wrapped, white space, bad length or padding, URL-safe alphabet.
+      {longText.substr(0, 76) + "\n" + longText.substr(76), refused},
+      {"aGk=\n", refused}, {" aGk=", refused}, {"aG k=", refused},
+      {"aGk", refused}, {"a", refused}, {"aGk==", refused}, {"aGk=a", refused},
+      {"Pz8-", refused}, {"0J_RgNC40LLQtdGCLCDQvNC40YA=", refused},
+      {"aA==aGk=", refused}, {"aG=k", refused}, {"=", refused},
+      {"====", refused}, {"a===", refused}, {"aA=A", refused},
+      {std::string("aGk\0=", 5), refused}, {"aGk*", refused},
+      {"\xC3\xA9" "aGk=", refused},
+      // Leftover bits set: not canonical.
+      {"aB==", refused}, {"aGl=", refused}, {"aGm=", refused}, {"aGk+aB==", refused},
+      // Not well-formed UTF-8: byte 255, cut off, surrogate, overlong, too big.
+      {"/w==", refused}, {"ww==", refused}, {"7aCA", refused}, {"wK8=", refused},
+      {"9JCAgA==", refused},
+  };
+  for (const auto& c : cases) EXPECT_EQ(decodeBase64Text(c.in), c.out) << c.in;
+}
+
+TEST(GeometryText, WholeNumbersTruncatedTowardZero) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double two63 = 9223372036854775808.0;
+  const std::vector<Case<std::string, std::pair<double, double>>> cases = {
+      {{12.7, -3.2}, "{12,-3}"}, {{-0.5, 0.0}, "{0,0}"},
+      {{-0.0, -0.4}, "{0,0}"}, {{-3.9, 3.9}, "{-3,3}"},
+      {{800, 600}, "{800,600}"}, {{-two63, 0}, "{-9223372036854775808,0}"},
+      {{9223372036854774784.0, 1}, "{9223372036854774784,1}"},
+      {{two63, 0}, ""}, {{0, -two63 * 2}, ""}, {{1e300, 1}, ""},
+      {{nan, 1}, ""}, {{1, -nan}, ""}, {{inf, 1}, ""}, {{1, -inf}, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(geometryText(c.in.first, c.in.second), c.out)
+        << c.in.first << ", " << c.in.second;
+  }
+}
+
+TEST(JsonWriter, CompactEscapedAndWellFormed) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::vector<Case<std::string, std::string>> cases = {
+      {"a\nb\rc\td", R"("a\nb\rc\td")"}, {"say \"hi\"", R"("say \"hi\"")"},
+      {"</script>", R"("<\/script>")"}, {"C:\\dir", R"("C:\\dir")"},
+      {"", R"("")"}, {"\b\f\x01\x1F", R"("\b\f\u0001\u001f")"},
+      // Non-ASCII stays UTF-8, DEL is no control character for JSON.
+      {"h\xC3\xA9 \xF0\x9F\x98\x80\x7F", "\"h\xC3\xA9 \xF0\x9F\x98\x80\x7F\""},
+      // Ill-formed text: each maximal ill-formed part becomes one U+FFFD.
+      {"\xFF", '"' + fffd + '"'}, {"a\xC3", "\"a" + fffd + '"'},
+      {"\xC3(", '"' + fffd + "(\""}, {"\xC0\xAF", '"' + fffd + fffd + '"'},
+      {"\xED\xA0\x80", '"' + fffd + fffd + fffd + '"'},
+      {"\xF0\x9F\x98", '"' + fffd + '"'},
+      {"\xF4\x90\x80\x80", '"' + fffd + fffd + fffd + fffd + '"'},
+      {"\xE2\x82\xAC\x80/", "\"\xE2\x82\xAC" + fffd + "\\/\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(serializeReply({{"t", c.in}}), "{\"t\":" + c.out + "}") << c.out;
+  }
+  for (int c = 0; c < 0x20; ++c) {
+    const std::string text = std::string("x") + static_cast<char>(c) + "y";
+    EXPECT_EQ(nlohmann::json::parse(serializeReply({{"t", text}}))["t"], text);
+  }
+  EXPECT_EQ(serializeReply({{"ok", false}, {"yes", true}, {"min", INT32_MIN},
+                            {"max", INT32_MAX}, {"zero", 0}, {"s", std::string("x")}}),
+            R"({"max":2147483647,"min":-2147483648,"ok":false,"s":"x","yes":true,"zero":0})");
+}
+
+TEST(Utf16ToUtf8, PairsJoinedLoneSurrogatesReplaced) {
+  const std::vector<Case<std::string, std::u16string>> cases = {
+      {u"caf\u00E9 \U00010000\U0001F600\U0010FFFF", "caf\xC3\xA9 \xF0\x90\x80\x80\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+      {u"\xD800!\xDC00\xDBFF", "\xEF\xBF\xBD!\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {u"\xDC00\xD800\xDC00", "\xEF\xBF\xBD\xF0\x90\x80\x80"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(utf16ToUtf8(c.in), c.out) << c.out;
+}
+
+struct PlaceholderCase {
+  const char* why;
+  std::string role, title, description, value, placeholder, expected;
+};
+
+const std::string nbsp = "\xC2\xA0";
+const std::string eAcute = "\xC3\xA9";        // é as one code point
+const std::string eCombining = "e\xCC\x81";  // e + combining acute
+
+const std::vector<PlaceholderCase> placeholderCases = {
+    {"own placeholder wins", "AXTextField", "Email", "Email", "Email", "Type here", "Type here"},
+    {"own placeholder for any role", "AXButton", "", "", "", "x", "x"},
+    {"title equals value", "AXTextField", "Email", "", "Email", "", "Email"},
+    {"untrimmed title reported", "AXTextField", " Email\n", "", "Email", "", " Email\n"},
+    {"value trimmed too", "AXTextField", "Email", "", "\tEmail  ", "", "Email"},
+    {"title beats description", "AXTextField", "Email ", " Email", "Email", "", "Email "},
+    {"empty title, description matches", "AXTextField", "", "Email", "Email", "", "Email"},
+    {"description reported untrimmed", "AXTextArea", "Other", "  Email\t", "Email", "", "  Email\t"},
+    {"neither matches", "AXTextField", "Name", "Your name", "Email", "", ""},
+    {"case differs", "AXTextField", "email", "EMAIL", "Email", "", ""},
+    {"inner spaces count", "AXTextField", "E mail", "", "Email", "", ""},
+    {"composed title, decomposed value", "AXTextField", "Caf" + eAcute, "", "Caf" + eCombining, "", "Caf" + eAcute},
+    {"decomposed description, composed value", "AXComboBox", "", "Caf" + eCombining, "Caf" + eAcute, "", "Caf" + eCombining},
+    // Equality is canonical, not compatibility, decomposition.
+    {"ligature", "AXTextField", "\xEF\xAC\x81", "", "fi", "", ""},
+    {"full-width letter", "AXTextField", "\xEF\xBC\xA5mail", "", "Email", "", ""},
+    {"superscript", "AXTextField", "\xC2\xB2", "", "2", "", ""},
+    // Trimming is by White_Space, nothing more.
+    {"no-break space trimmed", "AXTextField", nbsp + "Email" + nbsp, "", "Email", "", nbsp + "Email" + nbsp},
+    {"ideographic space and NEL trimmed", "AXTextField", "\xE3\x80\x80" "Email\xC2\x85", "", "Email", "", "\xE3\x80\x80" "Email\xC2\x85"},
+    {"zero-width space kept", "AXTextField", "\xE2\x80\x8B" "Email", "", "Email", "", ""},
+    {"byte order mark kept", "AXTextField", "\xEF\xBB\xBF" "Email", "", "Email", "", ""},
+    {"Mongolian vowel separator kept", "AXTextField", "Email\xE1\xA0\x8E", "", "Email", "", ""},
+    {"word joiner kept", "AXTextField", "\xE2\x81\xA0" "Email", "", "Email", "", ""},
+    {"role: area", "AXTextArea", "Email", "", "Email", "", "Email"},
+    {"role: search", "AXSearchField", "Email", "", "Email", "", "Email"},
+    {"other role", "AXStaticText", "Email", "Email", "Email", "", ""},
+    {"empty role", "", "Email", "Email", "Email", "", ""},
+    {"role with trailing space", "AXTextField ", "Email", "", "Email", "", ""},
+    {"role in other case", "axtextfield", "Email", "", "Email", "", ""},
+    {"empty value", "AXTextField", "Email", "Email", "", "", ""},
+    {"white-space value, empty title: description examined", "AXTextField", "", "  ", " \t", "", "  "},
+    {"white-space value, empty title and description", "AXTextField", "", "", "  ", "", ""},
+    {"white-space value, other description", "AXTextField", "", "Email", "  ", "", ""},
+    {"white-space value, title of one space", "AXTextField", " ", "\t\t", "\n", "", " "},
+};
+
+TEST(InferPlaceholder, Rules) {
+  for (const PlaceholderCase& c : placeholderCases) {
+    EXPECT_EQ(inferPlaceholder(c.role, c.title, c.description, c.value,
+                               c.placeholder),
+              c.expected)
+        << c.why;
+  }
+}
+
+}  // namespace
+}  // namespace focusctl
