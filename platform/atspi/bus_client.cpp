@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 // Calls in flight at once: enough for a whole level of a wide tree to
 // travel together, few enough that the last one's timeout does not run out
 // while the application answers the ones before it.
-constexpr std::size_t maxInFlight = 256;
+constexpr std::size_t maxInFlight = 32;
 
 struct BusUnref {
   void operator()(sd_bus* bus) const noexcept { sd_bus_flush_close_unref(bus); }
