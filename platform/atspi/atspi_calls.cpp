@@ -217,8 +217,8 @@ Reply<std::vector<std::string>> interfaces(const ObjectRef& object) {
   return callMethod(object, wire::getInterfaces, readStrings);
 }
 
-Reply<Rect> extents(const ObjectRef& object) {
-  return callMethod(object, wire::getExtents, readRect, wire::screenCoordinates);
+Reply<Rect> extents(const ObjectRef& object, unsigned coordinates) {
+  return callMethod(object, wire::getExtents, readRect, coordinates);
 }
 
 Reply<std::string> text(const ObjectRef& object, std::int32_t start, std::int32_t end) {
@@ -266,6 +266,10 @@ Reply<std::vector<ObjectRef>> matchesWithStates(const ObjectRef& object, StateBi
 
 Reply<std::string> toolkitName(const ObjectRef& application) {
   return getProperty(application, wire::toolkitName, readString);
+}
+
+Reply<std::string> toolkitVersion(const ObjectRef& application) {
+  return getProperty(application, wire::toolkitVersion, readString);
 }
 
 Reply<std::uint32_t> connectionPid(const std::string& busName) {

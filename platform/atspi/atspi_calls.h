@@ -69,8 +69,9 @@ Reply<std::vector<Relation>> relations(const ObjectRef& object);
 // atspi_accessible_get_*_iface (one call answers them all).
 Reply<std::vector<std::string>> interfaces(const ObjectRef& object);
 
-// Component: extents in screen coordinates (atspi_component_get_extents).
-Reply<Rect> extents(const ObjectRef& object);
+// Component: extents in screen coordinates, or in the window's
+// (atspi_component_get_extents).
+Reply<Rect> extents(const ObjectRef& object, unsigned coordinates = wire::screenCoordinates);
 
 // Text: from start to end (-1: the end) (atspi_text_get_text), and its length
 // (atspi_text_get_character_count).
@@ -96,8 +97,9 @@ Reply<double> currentValue(const ObjectRef& object);
 Reply<std::vector<ObjectRef>> matchesWithStates(const ObjectRef& object, StateBits wanted,
                                                 std::int32_t count);
 
-// Application (atspi_accessible_get_toolkit_name).
+// Application (atspi_accessible_get_toolkit_name and _version).
 Reply<std::string> toolkitName(const ObjectRef& application);
+Reply<std::string> toolkitVersion(const ObjectRef& application);
 
 // The process behind a unique bus name, from the bus daemon
 // (atspi_accessible_get_process_id).

@@ -85,9 +85,10 @@ inline constexpr Property accessibleId{accessibleInterface, "AccessibleId", "s"}
 inline constexpr Property childCount{accessibleInterface, "ChildCount", "i"};
 inline constexpr Property parent{accessibleInterface, "Parent", "(so)"};
 
-// Component: extents in screen coordinates (coord_type 0).
+// Component: extents in screen (0) or window (1) coordinates.
 inline constexpr Method getExtents{componentInterface, "GetExtents", "u", "(iiii)"};
 inline constexpr unsigned screenCoordinates = 0;
+inline constexpr unsigned windowCoordinates = 1;
 
 // Text and EditableText.
 inline constexpr Method getText{textInterface, "GetText", "ii", "s"};
@@ -112,6 +113,7 @@ inline constexpr unsigned sortCanonical = 1;
 
 // Application.
 inline constexpr Property toolkitName{applicationInterface, "ToolkitName", "s"};
+inline constexpr Property toolkitVersion{applicationInterface, "Version", "s"};
 
 // The registry: which events applications are to send.
 inline constexpr Method registerEvent{registryInterface, "RegisterEvent", "sass", ""};

@@ -55,6 +55,7 @@ std::function<void(const Event&)> eventHandler;
 std::function<void(const NameChange&)> nameHandler;
 std::deque<Event> queuedEvents;
 std::deque<NameChange> queuedNameChanges;
+std::deque<std::shared_ptr<detail::Pending>> queuedThens;
 std::vector<const wire::Signal*> listened;
 
 struct Timer {
@@ -145,6 +146,12 @@ void finish(detail::Pending& pending, bool timedOut, std::string errorName) {
   pending.outcome.errorName = std::move(errorName);
 }
 
+void finishShared(const std::shared_ptr<detail::Pending>& pending, bool timedOut,
+                  std::string errorName) {
+  finish(*pending, timedOut, std::move(errorName));
+  if (pending->then) queuedThens.push_back(pending);
+}
+
 void sendUnsent();
 
 int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
@@ -163,11 +170,12 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
                     Clock::now() - pending->sentAt >=
                         std::chrono::milliseconds(pending->timeoutMs);
     if (timedOut) hungSince[pending->destination] = Clock::now();
-    finish(*pending, timedOut, std::move(name));
+    finishShared(pending, timedOut, std::move(name));
   } else {
     pending->outcome.done = true;
     pending->outcome.ok = pending->parse(reply);
     if (!pending->outcome.ok) pending->outcome.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
+    if (pending->then) queuedThens.push_back(pending);
   }
   sendUnsent();
   return 0;
@@ -176,7 +184,7 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
 bool sendNow(const std::shared_ptr<detail::Pending>& pending, sd_bus_message* message) {
   int timeout = timeoutFor(pending->destination);
   if (timeout <= 0) {
-    finish(*pending, true, terminated(wire::noReply));
+    finishShared(pending, true, terminated(wire::noReply));
     return true;
   }
   pending->sentAt = Clock::now();
@@ -185,7 +193,7 @@ bool sendNow(const std::shared_ptr<detail::Pending>& pending, sd_bus_message* me
   if (sd_bus_call_async(theBus, nullptr, message, onReply, pending.get(),
                         std::uint64_t(timeout) * 1000) < 0) {
     inFlight.erase(pending.get());
-    finish(*pending, false, "org.freedesktop.DBus.Error.Disconnected");
+    finishShared(pending, false, "org.freedesktop.DBus.Error.Disconnected");
   }
   return true;
 }
@@ -201,11 +209,11 @@ void sendUnsent() {
 // Whatever is still waiting fails: the connection is gone.
 void failEverything() {
   for (auto& [key, pending] : inFlight) {
-    finish(*pending, false, "org.freedesktop.DBus.Error.Disconnected");
+    finishShared(pending, false, "org.freedesktop.DBus.Error.Disconnected");
   }
   inFlight.clear();
   for (Unsent& waiting : unsent) {
-    finish(*waiting.pending, false, "org.freedesktop.DBus.Error.Disconnected");
+    finishShared(waiting.pending, false, "org.freedesktop.DBus.Error.Disconnected");
   }
   unsent.clear();
 }
@@ -297,6 +305,12 @@ void registerWithRegistry(const wire::Signal& signal) {
 }
 
 void deliverQueued() {
+  while (!queuedThens.empty()) {
+    std::shared_ptr<detail::Pending> done = std::move(queuedThens.front());
+    queuedThens.pop_front();
+    std::function<void()> then = std::move(done->then);
+    if (then) then();
+  }
   while (!queuedNameChanges.empty()) {
     NameChange change = std::move(queuedNameChanges.front());
     queuedNameChanges.pop_front();
@@ -366,6 +380,12 @@ std::string uniqueName() {
   return name;
 }
 
+bool isHung(const std::string& busName) {
+  auto hung = hungSince.find(busName);
+  return hung != hungSince.end() &&
+         Clock::now() - hung->second < std::chrono::milliseconds(hungForMs);
+}
+
 void setCallBudget(std::chrono::milliseconds budget) { budgetEnd = Clock::now() + budget; }
 
 namespace detail {
@@ -398,6 +418,10 @@ void send(std::shared_ptr<Pending> pending, const std::string& destination,
     return;
   }
   sendNow(pending, call);
+}
+
+void queueThen(std::shared_ptr<Pending> pending) {
+  if (pending->then) queuedThens.push_back(std::move(pending));
 }
 
 void awaitDone(Pending& pending) {
@@ -458,7 +482,7 @@ void runForever() {
     }
     deliverQueued();
     runDueTimers();
-    if (!queuedEvents.empty() || !queuedNameChanges.empty()) continue;
+    if (!queuedEvents.empty() || !queuedNameChanges.empty() || !queuedThens.empty()) continue;
 
     std::vector<pollfd> fds;
     int busEvents = sd_bus_get_events(theBus);

@@ -66,6 +66,9 @@ bool connected();
 // Our own unique name on the bus; empty without a connection.
 std::string uniqueName();
 
+// The application let a call time out within the last hungForMs.
+bool isHung(const std::string& busName);
+
 // From now on, every call ends within the budget (the remaining time
 // shortens each call's timeout); without one only callTimeoutMs holds.
 void setCallBudget(std::chrono::milliseconds budget);
@@ -87,6 +90,8 @@ struct Pending {
   Outcome outcome;
   std::chrono::steady_clock::time_point sentAt;
   int timeoutMs = 0;
+  // Run from the loop once the call is done, if set.
+  std::function<void()> then;
 };
 
 // Sends the method call (the arguments appended by append) and arranges for
@@ -97,6 +102,8 @@ void send(std::shared_ptr<Pending> pending, const std::string& destination,
           const Appender& append);
 // Serves the connection until the call is done.
 void awaitDone(Pending& pending);
+// Queues the call's then for the loop.
+void queueThen(std::shared_ptr<Pending> pending);
 }  // namespace detail
 
 template <typename T>
@@ -123,6 +130,12 @@ class Reply {
   const Outcome& outcome() {
     detail::awaitDone(*slot_);
     return slot_->outcome;
+  }
+  // Without waiting: done runs from the loop (runForever) once the reply
+  // is in, never from inside another call's wait.
+  void then(std::function<void()> done) {
+    slot_->then = std::move(done);
+    if (slot_->outcome.done) detail::queueThen(slot_);
   }
 
  private:
