@@ -56,6 +56,8 @@ std::function<void(const NameChange&)> nameHandler;
 std::deque<Event> queuedEvents;
 std::deque<NameChange> queuedNameChanges;
 std::deque<std::shared_ptr<detail::Pending>> queuedThens;
+// Unique names that have left the bus; never reused while it lives.
+std::set<std::string> departed;
 std::vector<const wire::Signal*> listened;
 
 struct Timer {
@@ -64,7 +66,12 @@ struct Timer {
 };
 std::map<TimerId, Timer> timers;
 TimerId lastTimer = 0;
-std::vector<std::pair<int, std::function<void()>>> readables;
+struct Readable {
+  int fd = -1;
+  std::function<bool()> readable;
+  std::function<bool()> waiting;
+};
+std::vector<Readable> readables;
 
 std::string terminated(std::string_view text) { return std::string(text); }
 
@@ -102,7 +109,11 @@ std::optional<std::string> addressFromSessionBus() {
 std::optional<std::string> busAddress() {
   if (const char* given = std::getenv("AT_SPI_BUS_ADDRESS"); nonEmpty(given)) return given;
   if (auto fromSession = addressFromSessionBus()) return fromSession;
-  if (nonEmpty(std::getenv("DISPLAY"))) {
+  // Where libatspi looks too: a display named, and no Wayland one (even an
+  // empty name counts); AT_SPI_DISPLAY, which would name another display,
+  // is not followed.
+  if (std::getenv("DISPLAY") != nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+      std::getenv("AT_SPI_DISPLAY") == nullptr) {
     x11::BusProperty property = x11::accessibilityBusProperty();
     if (!property.address.empty()) return property.address;
   }
@@ -275,6 +286,9 @@ int onNameOwnerChangedSignal(sd_bus_message* message, void*, sd_bus_error*) {
   const char* oldOwner = nullptr;
   const char* newOwner = nullptr;
   if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
+  // Known at once, even inside a call's wait: what a departed application
+  // answered before it left is not served as current.
+  if (name[0] == ':' && newOwner[0] == '\0') departed.insert(name);
   queuedNameChanges.push_back({name, oldOwner, newOwner});
   return 0;
 }
@@ -351,7 +365,7 @@ int pollTimeout() {
     timeout = static_cast<int>(std::max<long long>(left, 0));
   }
   std::uint64_t busDue = 0;
-  if (sd_bus_get_timeout(theBus, &busDue) >= 0 && busDue != UINT64_MAX) {
+  if (theBus != nullptr && sd_bus_get_timeout(theBus, &busDue) >= 0 && busDue != UINT64_MAX) {
     struct timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     std::uint64_t nowUs = std::uint64_t(now.tv_sec) * 1000000 + std::uint64_t(now.tv_nsec) / 1000;
@@ -379,6 +393,8 @@ std::string uniqueName() {
   if (!connected() || sd_bus_get_unique_name(theBus, &name) < 0 || name == nullptr) return {};
   return name;
 }
+
+bool hasLeft(const std::string& busName) { return departed.contains(busName); }
 
 bool isHung(const std::string& busName) {
   auto hung = hungSince.find(busName);
@@ -464,42 +480,81 @@ TimerId addTimer(std::chrono::milliseconds after, std::function<void()> callback
 
 void cancelTimer(TimerId id) { timers.erase(id); }
 
-void watchReadable(int fd, std::function<void()> callback) {
-  readables.emplace_back(fd, std::move(callback));
+void watchReadable(int fd, std::function<bool()> readable, std::function<bool()> waiting) {
+  readables.push_back({fd, std::move(readable), std::move(waiting)});
 }
 
-void runForever() {
-  if (!connected()) return;
+namespace {
+
+void callReadable(int fd) {
+  for (auto watched = readables.begin(); watched != readables.end(); ++watched) {
+    if (watched->fd != fd) continue;
+    std::function<bool()> readable = watched->readable;
+    if (!readable()) {
+      std::erase_if(readables, [fd](const Readable& entry) { return entry.fd == fd; });
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The loop, until the time given (without one, for good).
+void serveLoop(std::optional<Clock::time_point> until) {
   for (;;) {
+    if (until && Clock::now() >= *until) return;
     // Everything already received, then what it queued.
-    for (;;) {
-      int processed = sd_bus_process(theBus, nullptr);
-      if (processed < 0) {
-        failEverything();
-        return;
+    if (theBus != nullptr) {
+      for (;;) {
+        int processed = sd_bus_process(theBus, nullptr);
+        if (processed < 0) {
+          // The bus is gone: what else is watched still runs.
+          failEverything();
+          theBus = nullptr;
+          break;
+        }
+        if (processed == 0) break;
       }
-      if (processed == 0) break;
     }
     deliverQueued();
     runDueTimers();
-    if (!queuedEvents.empty() || !queuedNameChanges.empty() || !queuedThens.empty()) continue;
+    std::vector<int> buffered;
+    for (const Readable& watched : readables) {
+      if (watched.waiting && watched.waiting()) buffered.push_back(watched.fd);
+    }
+    for (int fd : buffered) callReadable(fd);
+    if (!queuedEvents.empty() || !queuedNameChanges.empty() || !queuedThens.empty() ||
+        !buffered.empty()) {
+      continue;
+    }
 
     std::vector<pollfd> fds;
-    int busEvents = sd_bus_get_events(theBus);
-    if (busEvents < 0) {
-      failEverything();
-      return;
+    if (theBus != nullptr) {
+      int busEvents = sd_bus_get_events(theBus);
+      if (busEvents >= 0) fds.push_back({sd_bus_get_fd(theBus), static_cast<short>(busEvents), 0});
     }
-    fds.push_back({sd_bus_get_fd(theBus), static_cast<short>(busEvents), 0});
-    for (const auto& [fd, callback] : readables) fds.push_back({fd, POLLIN, 0});
-    // A callback may watch another descriptor: the ones polled are called.
-    auto handlers = readables;
-    int ready = ::poll(fds.data(), fds.size(), pollTimeout());
+    std::size_t firstWatched = fds.size();
+    for (const Readable& watched : readables) fds.push_back({watched.fd, POLLIN, 0});
+    int timeout = pollTimeout();
+    if (until) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count();
+      int untilMs = static_cast<int>(std::max<long long>(left, 0));
+      timeout = timeout < 0 ? untilMs : std::min(timeout, untilMs);
+    }
+    int ready = ::poll(fds.data(), fds.size(), timeout);
     if (ready < 0 && errno != EINTR) return;
-    for (std::size_t i = 1; i < fds.size(); ++i) {
-      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) handlers[i - 1].second();
+    for (std::size_t i = firstWatched; i < fds.size(); ++i) {
+      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) callReadable(fds[i].fd);
     }
   }
 }
+
+}  // namespace
+
+void runForever() { serveLoop(std::nullopt); }
+
+void runFor(std::chrono::milliseconds period) { serveLoop(Clock::now() + period); }
 
 }  // namespace focusctl::platform::atspi::bus

@@ -46,7 +46,7 @@ struct sd_bus_message;
 namespace focusctl::platform::atspi::bus {
 
 inline constexpr int callTimeoutMs = 800;
-inline constexpr int hungForMs = 3000;
+inline constexpr int hungForMs = 1000;
 
 // An accessible object: its application's unique bus name and its path.
 struct ObjectRef {
@@ -65,6 +65,10 @@ struct ObjectRef {
 bool connected();
 // Our own unique name on the bus; empty without a connection.
 std::string uniqueName();
+
+// The unique name has left the bus (its application is gone), as far as
+// the messages received so far tell.
+bool hasLeft(const std::string& busName);
 
 // The application let a call time out within the last hungForMs.
 bool isHung(const std::string& busName);
@@ -174,9 +178,15 @@ void onNameOwnerChanged(std::function<void(const NameChange&)> handler);
 using TimerId = std::uint64_t;
 TimerId addTimer(std::chrono::milliseconds after, std::function<void()> callback);
 void cancelTimer(TimerId id);
-void watchReadable(int fd, std::function<void()> callback);
-// Serves the bus, the watched descriptors and the timers until the bus
-// connection is lost (the registry's bus gone); returns then.
+// Calls readable when fd has something to read, or before the loop sleeps
+// when waiting() says data is buffered already (Xlib reads events while it
+// waits for a reply); readable returns false to stop watching.
+void watchReadable(int fd, std::function<bool()> readable,
+                   std::function<bool()> waiting = nullptr);
+// Serves the bus, the watched descriptors and the timers; returns only if
+// polling itself fails. A lost bus connection leaves the rest served.
 void runForever();
+// The same for a while (tests serve the loop so).
+void runFor(std::chrono::milliseconds period);
 
 }  // namespace focusctl::platform::atspi::bus

@@ -110,7 +110,10 @@ FocusWalk focusedByWalk(const ObjectRef& window) {
         focusedHere.push_back(next[i]);
         walk.focused.push_back(next[i]);
       }
-      if (!calls::hasState(*bits, ATSPI_STATE_VISIBLE) ||
+      // A focused element is searched for a deeper focus even where it
+      // does not say VISIBLE.
+      bool focused = calls::hasState(*bits, ATSPI_STATE_FOCUSED);
+      if ((!focused && !calls::hasState(*bits, ATSPI_STATE_VISIBLE)) ||
           calls::hasState(*bits, ATSPI_STATE_MANAGES_DESCENDANTS)) {
         continue;
       }
