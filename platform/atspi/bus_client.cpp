@@ -106,34 +106,39 @@ std::optional<std::string> addressFromSessionBus() {
   return std::string(address);
 }
 
-std::optional<std::string> busAddress() {
-  if (const char* given = std::getenv("AT_SPI_BUS_ADDRESS"); nonEmpty(given)) return given;
-  if (auto fromSession = addressFromSessionBus()) return fromSession;
-  // Where libatspi looks too: a display named, and no Wayland one (even an
-  // empty name counts); AT_SPI_DISPLAY, which would name another display,
-  // is not followed.
-  if (std::getenv("DISPLAY") != nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
-      std::getenv("AT_SPI_DISPLAY") == nullptr) {
-    x11::BusProperty property = x11::accessibilityBusProperty();
-    if (!property.address.empty()) return property.address;
+sd_bus* connectTo(const std::string& address) {
+  sd_bus* raw = nullptr;
+  if (sd_bus_new(&raw) < 0) return nullptr;
+  BusPtr bus(raw);
+  if (sd_bus_set_address(bus.get(), address.c_str()) < 0 ||
+      sd_bus_set_bus_client(bus.get(), 1) < 0 || sd_bus_start(bus.get()) < 0) {
+    return nullptr;
   }
-  return std::nullopt;
+  return bus.release();
 }
 
 int onSignal(sd_bus_message* message, void*, sd_bus_error*);
 int onNameOwnerChangedSignal(sd_bus_message* message, void*, sd_bus_error*);
 
+// Where libatspi looks, in its order: AT_SPI_BUS_ADDRESS alone when it is
+// set; else the X11 root window's AT_SPI_BUS, which costs a round trip on
+// the display connection a command opens anyway, where a display is named
+// and no Wayland one (even an empty name counts; AT_SPI_DISPLAY, which
+// would name another display, is not followed); else the session bus's
+// launcher. A stale root window property falls through to the launcher.
 sd_bus* connect() {
-  std::optional<std::string> address = busAddress();
-  if (!address) return nullptr;
-  sd_bus* raw = nullptr;
-  if (sd_bus_new(&raw) < 0) return nullptr;
-  BusPtr bus(raw);
-  if (sd_bus_set_address(bus.get(), address->c_str()) < 0 ||
-      sd_bus_set_bus_client(bus.get(), 1) < 0 || sd_bus_start(bus.get()) < 0) {
-    return nullptr;
+  if (const char* given = std::getenv("AT_SPI_BUS_ADDRESS"); nonEmpty(given)) {
+    return connectTo(given);
   }
-  return bus.release();
+  if (std::getenv("DISPLAY") != nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+      std::getenv("AT_SPI_DISPLAY") == nullptr) {
+    x11::BusProperty property = x11::accessibilityBusProperty();
+    if (!property.address.empty()) {
+      if (sd_bus* bus = connectTo(property.address)) return bus;
+    }
+  }
+  if (auto fromSession = addressFromSessionBus()) return connectTo(*fromSession);
+  return nullptr;
 }
 
 int timeoutFor(const std::string& destination) {

@@ -58,10 +58,10 @@ struct ObjectRef {
 };
 
 // Connects on first use and keeps the connection for the process: the
-// address from AT_SPI_BUS_ADDRESS, else from the session bus's org.a11y.Bus
-// (which is not started for us if it is not running), else from the X11
-// root window's AT_SPI_BUS. False when none leads to a bus. Never launches
-// a bus; writes nothing to standard error.
+// address from AT_SPI_BUS_ADDRESS, else from the X11 root window's
+// AT_SPI_BUS, else from the session bus's org.a11y.Bus (which is not started
+// for us if it is not running). False when none leads to a bus. Never
+// launches a bus; writes nothing to standard error.
 bool connected();
 // Our own unique name on the bus; empty without a connection.
 std::string uniqueName();

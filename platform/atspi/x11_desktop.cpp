@@ -1,5 +1,6 @@
 #include "platform/atspi/x11_desktop.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -72,6 +73,9 @@ Connection* connection() {
     XSetIOErrorHandler(ignoreIoError);
     Display* display = [] {
       atspi::QuietStandardError quiet;
+      // Nothing here reads the keyboard: Xlib's keyboard extension would
+      // only cost round trips at every start.
+      XkbIgnoreExtension(True);
       return XOpenDisplay(nullptr);
     }();
     if (display == nullptr) return nullptr;
