@@ -35,7 +35,7 @@ PEER = os.path.join(HERE, "peer_read.py")
 STARTUP_LIMIT = 120.0                # 10,000 GTK 3 entries take a while on a busy machine
 COMMAND_LIMIT = 300.0                # one read of 10,000 elements without Collection
 SET_TEXT = base64.b64encode(b"bench").decode()
-SCALING_SIZES = (100, 1000, 10000)
+SCALING_SIZES = (100, 1000, 5000, 10000)
 # Seconds of repeated runs per scaling case; long cases get fewer runs.
 SCALING_BUDGET = 4.0
 
