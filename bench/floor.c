@@ -14,6 +14,8 @@
  * D-Bus library was chosen.
  */
 
+#define _POSIX_C_SOURCE 200809L
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
