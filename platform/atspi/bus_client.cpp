@@ -432,8 +432,8 @@ void send(std::shared_ptr<Pending> pending, const std::string& destination,
     finish(*pending, false, "org.freedesktop.DBus.Error.InvalidArgs");
     return;
   }
-  // Applications are never started for us.
-  sd_bus_message_set_auto_start(call, 0);
+  // Calls go to unique names, which start nothing, or to the registry,
+  // which the bus starts again after a crash as it would for libatspi.
   if (inFlight.size() >= maxInFlight) {
     unsent.push_back({std::move(pending), std::move(message)});
     return;
