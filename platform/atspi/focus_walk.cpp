@@ -73,10 +73,9 @@ std::optional<FocusWalk> focusedByCollection(const ObjectRef& window) {
     }
     return walk;
   }
-  if (unknownMethod(matches.outcome())) return std::nullopt;
-  // The query failed otherwise: its answer is unknown, and a walk of the
-  // same application would fail the same way.
-  return FocusWalk{{}, false};
+  // No Collection (toolkits answer that in their own words), or a query
+  // that failed: the walk finds what it can.
+  return std::nullopt;
 }
 
 FocusWalk focusedByWalk(const ObjectRef& window) {

@@ -22,7 +22,7 @@ struct FocusWalk {
 
 // One Collection query for every FOCUSED descendant, in document order, so
 // that nested ones come after their container. Nothing when the window
-// offers no Collection.
+// offers no Collection or the query failed.
 std::optional<FocusWalk> focusedByCollection(const calls::ObjectRef& window);
 
 // The level-by-level walk. What cannot hold the focus is not entered:
