@@ -12,11 +12,13 @@
 //   Reply<std::string> name = calls::name(element);
 //   if (const auto* r = role.get()) ...   // waits for both at most once
 //
-// Timeouts. Each call may take callTimeoutMs; a one-shot command also sets
-// a budget for all its calls (setCallBudget), after which every call fails
-// at once. An application that let a call time out is taken as hung for
-// hungForMs: calls to it fail at once meanwhile, so a stopped application
-// costs one timeout, not one per call.
+// Timeouts. Each call may take callTimeoutMs. An application that let a
+// call time out is taken as hung for hungForMs: calls to it fail at once
+// meanwhile, so a stopped application costs one timeout, not one per call
+// (calls already in flight together expire together). A caller may also
+// set a budget for all further calls (setCallBudget); nothing does today,
+// since a slow but live toolkit (a GTK 4 walk of 10,000 elements) must be
+// allowed to finish.
 //
 // Events, for a consumer such as the watcher:
 //   1. onEvent(handler) once, then listenFor(wire::focusedChanged) and the
