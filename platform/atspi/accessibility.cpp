@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/atspi/atspi_calls.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/element_access.h"
 #include "platform/atspi/element_ref.h"
@@ -12,29 +13,27 @@
 namespace focusctl::platform {
 namespace atspi {
 
-ElementRef* newAccessibleElement(GRef<AtspiAccessible> accessible, Pid pid) {
+ElementRef* newAccessibleElement(bus::ObjectRef accessible, Pid pid) {
   auto* element = new ElementRef;
   element->kind = ElementRef::Kind::accessible;
   element->pid = pid;
-  element->busName = busNameOf(accessible.get());
-  element->path = pathOf(accessible.get());
   element->accessible = std::move(accessible);
   return element;
 }
 
 ElementFacts& factsOf(ElementRef& element) {
   if (!element.facts) {
-    element.facts = std::make_unique<ElementFacts>(element.accessible.get());
+    element.facts = std::make_unique<ElementFacts>(element.accessible);
   }
   return *element.facts;
 }
 
-AtspiAccessible* applicationRoot(ElementRef& application) {
+const bus::ObjectRef& applicationRoot(ElementRef& application) {
   if (!application.lookedUp) {
     application.lookedUp = true;
     application.accessible = applicationForPid(application.pid);
   }
-  return application.accessible.get();
+  return application.accessible;
 }
 
 }  // namespace atspi
@@ -44,7 +43,7 @@ namespace {
 const char* const focusedElementAttribute = "AXFocusedUIElement";
 
 CopiedAttribute focusAttribute(atspi::FocusAnswer answer) {
-  if (answer.code != code::success || !answer.element) {
+  if (answer.code != code::success || answer.element.isNull()) {
     return {answer.code != code::success ? answer.code : code::noValue,
             std::monostate{}};
   }
@@ -55,10 +54,10 @@ CopiedAttribute focusAttribute(atspi::FocusAnswer answer) {
 
 CopiedAttribute applicationAttribute(ElementRef& application,
                                      std::string_view attribute) {
-  AtspiAccessible* root = atspi::applicationRoot(application);
+  atspi::bus::ObjectRef root = atspi::applicationRoot(application);
   // No registered application has the pid: it may run without speaking
   // AT-SPI at all, so this is "cannot complete" rather than "invalid".
-  if (root == nullptr) return {code::cannotComplete, std::monostate{}};
+  if (root.isNull()) return {code::cannotComplete, std::monostate{}};
   if (attribute == focusedElementAttribute) {
     atspi::FocusAnswer answer = atspi::focusInApplication(root, application.pid);
     // The application found for the pid earlier has gone: whatever has the
@@ -66,19 +65,18 @@ CopiedAttribute applicationAttribute(ElementRef& application,
     if (answer.code == code::invalidElement) {
       atspi::forgetApplication(application.pid, root);
       application.lookedUp = false;
-      application.accessible.reset();
+      application.accessible = {};
       root = atspi::applicationRoot(application);
-      if (root == nullptr) return {code::cannotComplete, std::monostate{}};
+      if (root.isNull()) return {code::cannotComplete, std::monostate{}};
       answer = atspi::focusInApplication(root, application.pid);
     }
     return focusAttribute(std::move(answer));
   }
   if (attribute == "AXRole") return {code::success, std::string("AXApplication")};
   if (attribute == "AXTitle") {
-    atspi::ErrorSlot error;
-    std::string name = atspi::takeString(atspi_accessible_get_name(root, error.out()));
-    if (error) return {atspi::failureCode(root), std::monostate{}};
-    return {code::success, std::move(name)};
+    auto name = atspi::calls::name(root);
+    if (name.get() == nullptr) return {atspi::failureCode(root, name.outcome()), std::monostate{}};
+    return {code::success, *name.get()};
   }
   return {code::attributeUnsupported, std::monostate{}};
 }
@@ -134,11 +132,11 @@ ElementPid elementPid(const Element& element) {
       return {code::success, ref->pid};
     case ElementRef::Kind::accessible:
       if (ref->pid <= 0 && atspi::busConnected()) {
-        ref->pid = atspi::applicationPid(ref->accessible.get());
+        ref->pid = atspi::applicationPid(ref->accessible);
       }
       if (ref->pid > 0) return {code::success, ref->pid};
       if (!atspi::busConnected()) return {code::apiDisabled, 0};
-      return {atspi::failureCode(ref->accessible.get()), 0};
+      return {atspi::failureCode(ref->accessible), 0};
   }
   return {code::failure, 0};
 }

@@ -1,49 +1,42 @@
-// The process's one connection to the accessibility bus, where an element
-// lives on it, and whether an element that failed a call still exists.
+// The process's one connection to the accessibility bus, and whether an
+// element that failed a call still exists.
 #pragma once
-
-#include <atspi/atspi.h>
 
 #include <functional>
 #include <optional>
 #include <string>
 
-#include "platform/atspi/glib_ptr.h"
+#include "platform/atspi/bus_client.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {
 
-// GLib, libatspi and Xlib write nothing to standard error from here on.
-void silenceLibraryLogs();
+using bus::ObjectRef;
 
 // Connects on first use and keeps the connection for the process. False when
-// no accessibility bus can be reached; then no libatspi call may be made,
-// since libatspi aborts the process when it has no bus.
+// no accessibility bus can be reached.
 bool busConnected();
 
-// The unique bus name of the element's application; empty once the
-// application has gone.
-std::string busNameOf(AtspiAccessible* element);
-std::string pathOf(AtspiAccessible* element);
-
 // The code for a call on the element that failed: -25202 when the element
-// or its application is gone, -25204 for every other failure.
-ResultCode failureCode(AtspiAccessible* element);
+// or its application is gone, -25204 for every other failure. The failed
+// call's own error decides where it can; otherwise the element is probed.
+ResultCode failureCode(const ObjectRef& element, const bus::Outcome& failed);
+ResultCode failureCode(const ObjectRef& element);
 
-// For a call that failed without saying so (libatspi answers some failures
-// with an ordinary-looking value): nothing when the element is reachable and
-// not defunct, else the code failureCode gives.
-std::optional<ResultCode> unreachableCode(AtspiAccessible* element);
+// For a call that failed without saying so (an ordinary-looking answer that
+// may also mean failure): nothing when the element is reachable and not
+// defunct, else the code failureCode gives.
+std::optional<ResultCode> unreachableCode(const ObjectRef& element);
 
-// The element's application left a probe unanswered (it may be stopped or
+// The element's application left a call unanswered (it may be stopped or
 // hung) recently enough (freshness.h) that asking it again would only wait
 // out another timeout.
-bool knownUnresponsive(AtspiAccessible* element);
+bool knownUnresponsive(const ObjectRef& element);
 
 // Asks the element's application for its state without waiting. done
-// runs later from the GLib main loop (never inside another call), with
-// false when the application did not answer within a call's time, which is
-// then remembered as above.
-void probeLater(AtspiAccessible* element, std::function<void(bool)> done);
+// runs later from the loop (never inside another call), with false when
+// the application did not answer within a call's time, which is then
+// remembered as above.
+void probeLater(const ObjectRef& element, std::function<void(bool)> done);
 
 }  // namespace focusctl::platform::atspi

@@ -1,8 +1,6 @@
 // Reading and acting on one accessible element in the AX vocabulary.
 #pragma once
 
-#include <atspi/atspi.h>
-
 #include <string_view>
 
 #include "platform/atspi/element_facts.h"

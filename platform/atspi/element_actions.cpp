@@ -1,4 +1,7 @@
 // Writing an element's value and pressing it over AT-SPI.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,38 +13,58 @@
 namespace focusctl::platform::atspi {
 namespace {
 
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
+// code points past U+10FFFF), and how many characters they hold.
+std::optional<std::size_t> utf8Length(std::string_view text) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++characters) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xe ? 3
+                                        : (byte >> 3) == 0x1e ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return std::nullopt;
+    std::uint32_t point = length == 1 ? byte : byte & (0x7fU >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xc0) != 0x80) return std::nullopt;
+      point = (point << 6) | (next & 0x3fU);
+    }
+    static constexpr std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < least[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff)) {
+      return std::nullopt;
+    }
+    i += length;
+  }
+  return characters;
+}
+
 // D-Bus carries only well-formed UTF-8 without NUL; anything else would be
 // cut short or refused on the way and set something other than asked.
 bool representableOnBus(std::string_view text) {
-  return text.find('\0') == std::string_view::npos &&
-         g_utf8_validate_len(text.data(), static_cast<gssize>(text.size()),
-                             nullptr) != FALSE;
+  return text.find('\0') == std::string_view::npos && utf8Length(text).has_value();
 }
 
 // Whether the element now holds the text. Some toolkits answer a write with
 // success and change nothing; an element without a Text interface is taken
 // at its word. A password is never read: its character count confirms it
 // (one browser ignores writes to password fields), and a count that cannot
-// be read confirms nothing. Only the facts that tell a password field are
-// asked, and only those not yet known through this handle.
+// be read confirms nothing.
 bool readsBackAs(ElementFacts& facts, const std::string& expected) {
   bool secure = facts.isSecureText();
-  GRef<AtspiText> text(atspi_accessible_get_text_iface(facts.element()));
-  if (!text) return true;
+  if (!facts.implements(wire::textInterface)) return true;
   if (secure) {
-    ErrorSlot error;
-    int count = atspi_text_get_character_count(text.get(), error.out());
-    return !error && count == g_utf8_strlen(expected.data(),
-                                            static_cast<gssize>(expected.size()));
+    auto count = calls::characterCount(facts.element());
+    const std::int32_t* characters = count.get();
+    return characters != nullptr && *characters >= 0 &&
+           static_cast<std::size_t>(*characters) == utf8Length(expected).value_or(0);
   }
-  std::optional<std::string> now = wholeText(text.get());
+  std::optional<std::string> now = wholeText(facts.element());
   // Unreadable now: the toolkit's own answer stands.
   return !now || *now == expected;
 }
 
 // The code for a failed call, remembered when it says the element is gone.
-ResultCode failureOf(ElementFacts& facts) {
-  ResultCode code = failureCode(facts.element());
+ResultCode failureOf(ElementFacts& facts, const bus::Outcome& outcome) {
+  ResultCode code = failureCode(facts.element(), outcome);
   facts.noteFailure(code);
   return code;
 }
@@ -51,41 +74,43 @@ ResultCode failureOf(ElementFacts& facts) {
 ResultCode setElementValue(ElementFacts& facts, std::string_view text) {
   if (!representableOnBus(text)) return code::illegalArgument;
   if (facts.vanished()) return code::invalidElement;
-  GRef<AtspiEditableText> editable(
-      atspi_accessible_get_editable_text_iface(facts.element()));
-  if (!editable) return code::attributeUnsupported;
+  // The facts (the interfaces among them) arrive together.
+  facts.isSecureText();
+  if (facts.failed()) return facts.failure();
+  if (!facts.implements(wire::editableTextInterface)) return code::attributeUnsupported;
   std::string contents(text);
-  ErrorSlot error;
-  if (!atspi_editable_text_set_text_contents(editable.get(), contents.c_str(),
-                                             error.out())) {
-    return failureOf(facts);
+  auto written = calls::setTextContents(facts.element(), contents);
+  const bool* accepted = written.get();
+  if (accepted == nullptr) return failureOf(facts, written.outcome());
+  if (!*accepted) {
+    ResultCode code = failureCode(facts.element());
+    facts.noteFailure(code);
+    return code;
   }
   return readsBackAs(facts, contents) ? code::success : code::cannotComplete;
 }
 
 ResultCode pressElement(ElementFacts& facts) {
   if (facts.vanished()) return code::invalidElement;
-  AtspiAccessible* element = facts.element();
-  GRef<AtspiAction> action(atspi_accessible_get_action_iface(element));
-  if (!action) return code::actionUnsupported;
-  ErrorSlot error;
-  int count = atspi_action_get_n_actions(action.get(), error.out());
-  if (error || count < 0) return failureOf(facts);
-  if (count == 0) {
-    // Also what a failed call looks like.
-    std::optional<ResultCode> unreachable = unreachableCode(element);
-    if (unreachable) facts.noteFailure(*unreachable);
-    return unreachable ? *unreachable : code::actionUnsupported;
+  auto actions = calls::actions(facts.element());
+  if (!facts.implements(wire::actionInterface)) {
+    if (facts.failed()) return facts.failure();
+    return code::actionUnsupported;
   }
+  const std::vector<calls::ActionInfo>* all = actions.get();
+  if (all == nullptr) return failureOf(facts, actions.outcome());
+  if (all->empty()) return code::actionUnsupported;
   std::vector<std::string> names;
-  for (int i = 0; i < count; ++i) {
-    names.push_back(
-        takeString(atspi_action_get_action_name(action.get(), i, error.out())));
-  }
+  for (const calls::ActionInfo& action : *all) names.push_back(action.name);
   std::optional<int> press = pressActionIndex(names);
   if (!press) return code::actionUnsupported;
-  if (!atspi_action_do_action(action.get(), *press, error.out())) {
-    return failureOf(facts);
+  auto done = calls::doAction(facts.element(), *press);
+  const bool* performed = done.get();
+  if (performed == nullptr) return failureOf(facts, done.outcome());
+  if (!*performed) {
+    ResultCode code = failureCode(facts.element());
+    facts.noteFailure(code);
+    return code;
   }
   return code::success;
 }

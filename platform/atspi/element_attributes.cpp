@@ -16,8 +16,9 @@ CopiedAttribute text(std::string value) { return {code::success, std::move(value
 
 // The code for a call on the element that failed, remembered when it says
 // the element is gone.
-ResultCode failureOf(ElementFacts& facts) {
-  ResultCode code = failureCode(facts.element());
+ResultCode failureOf(ElementFacts& facts, const bus::Outcome* outcome) {
+  ResultCode code = outcome != nullptr ? failureCode(facts.element(), *outcome)
+                                       : failureCode(facts.element());
   facts.noteFailure(code);
   return code;
 }
@@ -38,29 +39,23 @@ CopiedAttribute readSubrole(ElementFacts& facts) {
 
 // The names of the elements labelling this one, joined by spaces.
 CopiedAttribute readLabel(ElementFacts& facts) {
-  ErrorSlot error;
-  GArray* relations = atspi_accessible_get_relation_set(facts.element(), error.out());
-  if (relations == nullptr) return failed(failureOf(facts));
-  std::string label;
-  auto** items = reinterpret_cast<AtspiRelation**>(relations->data);
-  for (guint i = 0; i < relations->len; ++i) {
-    GRef<AtspiRelation> relation(items[i]);  // the array owned one each
-    if (!relation || atspi_relation_get_relation_type(relation.get()) !=
-                         ATSPI_RELATION_LABELLED_BY) {
-      continue;
-    }
-    int targets = atspi_relation_get_n_targets(relation.get());
-    for (int t = 0; t < targets; ++t) {
-      GRef<AtspiAccessible> target(atspi_relation_get_target(relation.get(), t));
-      if (!target) continue;
-      std::string name =
-          takeString(atspi_accessible_get_name(target.get(), error.out()));
-      if (name.empty()) continue;
-      if (!label.empty()) label += ' ';
-      label += name;
+  const std::vector<calls::Relation>* relations = facts.relations();
+  if (relations == nullptr) return failed(facts.failed() ? facts.failure() : code::cannotComplete);
+  // Every label's name asked at once.
+  std::vector<bus::Reply<std::string>> names;
+  for (const calls::Relation& relation : *relations) {
+    if (relation.type != ATSPI_RELATION_LABELLED_BY) continue;
+    for (const bus::ObjectRef& target : relation.targets) {
+      if (!target.isNull()) names.push_back(calls::name(target));
     }
   }
-  g_array_free(relations, TRUE);
+  std::string label;
+  for (auto& reply : names) {
+    const std::string* name = reply.get();
+    if (name == nullptr || name->empty()) continue;
+    if (!label.empty()) label += ' ';
+    label += *name;
+  }
   return text(std::move(label));
 }
 
@@ -74,16 +69,20 @@ CopiedAttribute readObjectAttribute(ElementFacts& facts,
   return failed(code::attributeUnsupported);
 }
 
+// A text-valued fact of the element, or the failure of its call.
+CopiedAttribute namedText(ElementFacts& facts, ElementFacts::Named named) {
+  if (named.text == nullptr) return failed(failureOf(facts, named.outcome));
+  return text(*named.text);
+}
+
 // The accessible name, unless it is only the placeholder standing in for a
 // missing label: that is no title.
 CopiedAttribute readTitle(ElementFacts& facts) {
-  ErrorSlot error;
-  std::string name =
-      takeString(atspi_accessible_get_name(facts.element(), error.out()));
-  if (error) return failed(failureOf(facts));
-  if (name.empty()) return readLabel(facts);
+  ElementFacts::Named name = facts.name();
+  if (name.text == nullptr) return failed(failureOf(facts, name.outcome));
+  if (name.text->empty()) return readLabel(facts);
   if (nameIsPlaceholder(facts.attribute("name-from"))) return text({});
-  return text(std::move(name));
+  return text(*name.text);
 }
 
 // Chromium gives no placeholder attribute when the name was taken from the
@@ -95,19 +94,11 @@ CopiedAttribute readPlaceholder(ElementFacts& facts) {
       !nameIsPlaceholder(facts.attribute("name-from"))) {
     return placeholder;
   }
-  ErrorSlot error;
-  std::string name =
-      takeString(atspi_accessible_get_name(facts.element(), error.out()));
-  if (error) return failed(failureOf(facts));
-  return text(std::move(name));
+  return namedText(facts, facts.name());
 }
 
 CopiedAttribute readDescription(ElementFacts& facts) {
-  ErrorSlot error;
-  std::string description =
-      takeString(atspi_accessible_get_description(facts.element(), error.out()));
-  if (error) return failed(failureOf(facts));
-  return text(std::move(description));
+  return namedText(facts, facts.description());
 }
 
 CopiedAttribute readValue(ElementFacts& facts) {
@@ -115,33 +106,24 @@ CopiedAttribute readValue(ElementFacts& facts) {
   if (facts.failed()) return failed(facts.failure());
   // A password is never read, not even into this process.
   if (isSecureText(role)) return failed(code::noValue);
-  AtspiAccessible* element = facts.element();
-  if (GRef<AtspiText> textInterface{atspi_accessible_get_text_iface(element)}) {
-    std::optional<std::string> whole = wholeText(textInterface.get());
-    if (!whole) return failed(failureOf(facts));
+  if (facts.implements(wire::textInterface)) {
+    std::optional<std::string> whole = wholeText(facts.element());
+    if (!whole) return failed(failureOf(facts, nullptr));
     return text(std::move(*whole));
   }
   // A non-editable combo box names its selected item, as the title of a
   // macOS pop-up button is its value.
-  if (role.role == ATSPI_ROLE_COMBO_BOX) {
-    ErrorSlot error;
-    std::string name = takeString(atspi_accessible_get_name(element, error.out()));
-    if (error) return failed(failureOf(facts));
-    return text(std::move(name));
-  }
+  if (role.role == ATSPI_ROLE_COMBO_BOX) return namedText(facts, facts.name());
   if (hasNonTextValue(role.role)) return {code::success, OtherKind{}};
-  if (GRef<AtspiValue> number{atspi_accessible_get_value_iface(element)}) {
-    return {code::success, OtherKind{}};
-  }
+  if (facts.implements(wire::valueInterface)) return {code::success, OtherKind{}};
   return failed(code::attributeUnsupported);
 }
 
 CopiedAttribute readIdentifier(ElementFacts& facts) {
-  ErrorSlot error;
-  gchar* id = atspi_accessible_get_accessible_id(facts.element(), error.out());
+  ElementFacts::Named id = facts.accessibleId();
   // Toolkits older than the property answer with an error.
-  if (id == nullptr) return failed(code::attributeUnsupported);
-  return text(takeString(id));
+  if (id.text == nullptr) return failed(code::attributeUnsupported);
+  return text(*id.text);
 }
 
 CopiedAttribute readExtents(ElementFacts& facts, bool position) {

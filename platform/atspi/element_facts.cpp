@@ -1,21 +1,42 @@
 #include "platform/atspi/element_facts.h"
 
-#include <memory>
-#include <vector>
+#include <utility>
 
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/registered_applications.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform::atspi {
-namespace {
 
-struct RectFree {
-  void operator()(AtspiRect* rect) const noexcept {
-    if (rect != nullptr) g_boxed_free(ATSPI_TYPE_RECT, rect);
-  }
+struct ElementFacts::Asked {
+  explicit Asked(const bus::ObjectRef& element)
+      : role(calls::role(element)),
+        states(calls::states(element)),
+        attributes(calls::attributes(element)),
+        interfaces(calls::interfaces(element)),
+        name(calls::name(element)),
+        description(calls::description(element)),
+        accessibleId(calls::accessibleId(element)),
+        relations(calls::relations(element)),
+        screenExtents(calls::extents(element, wire::screenCoordinates)),
+        windowExtents(calls::extents(element, wire::windowCoordinates)) {}
+  bus::Reply<std::uint32_t> role;
+  bus::Reply<calls::StateBits> states;
+  bus::Reply<calls::Attributes> attributes;
+  bus::Reply<std::vector<std::string>> interfaces;
+  bus::Reply<std::string> name;
+  bus::Reply<std::string> description;
+  bus::Reply<std::string> accessibleId;
+  bus::Reply<std::vector<calls::Relation>> relations;
+  bus::Reply<calls::Rect> screenExtents;
+  bus::Reply<calls::Rect> windowExtents;
+  bool nameUsed = false;
+  bool descriptionUsed = false;
+  bool accessibleIdUsed = false;
+  bool relationsUsed = false;
 };
-using RectPtr = std::unique_ptr<AtspiRect, RectFree>;
+
+namespace {
 
 // The X11 windows of the element's process, and the one that holds it: the
 // active window when the process owns it, else the process's only window.
@@ -24,7 +45,7 @@ struct HoldingWindow {
   std::optional<x11::WindowId> window;
 };
 
-HoldingWindow windowHolding(AtspiAccessible* element) {
+HoldingWindow windowHolding(const bus::ObjectRef& element) {
   Pid pid = applicationPid(element);
   if (pid <= 0) return {};
   HoldingWindow found;
@@ -38,16 +59,17 @@ HoldingWindow windowHolding(AtspiAccessible* element) {
 // GTK 4 has no screen coordinates: it answers window-relative extents for
 // every coordinate type. The toolkit is a property of the application
 // element only.
-bool windowRelativeToolkit(AtspiAccessible* element) {
-  ErrorSlot error;
-  GRef<AtspiAccessible> application(atspi_accessible_get_application(element, error.out()));
-  if (!application) return false;
-  std::string name =
-      takeString(atspi_accessible_get_toolkit_name(application.get(), error.out()));
-  if (name != "GTK" && name != "gtk") return false;
-  std::string version =
-      takeString(atspi_accessible_get_toolkit_version(application.get(), error.out()));
-  return !version.empty() && version.front() >= '4' && version.front() <= '9';
+bool windowRelativeToolkit(const bus::ObjectRef& element) {
+  auto application = calls::application(element);
+  const bus::ObjectRef* root = application.get();
+  if (root == nullptr || root->isNull()) return false;
+  auto toolkit = calls::toolkitName(*root);
+  auto toolkitVersion = calls::toolkitVersion(*root);
+  const std::string* name = toolkit.get();
+  if (name == nullptr || (*name != "GTK" && *name != "gtk")) return false;
+  const std::string* version = toolkitVersion.get();
+  return version != nullptr && !version->empty() && version->front() >= '4' &&
+         version->front() <= '9';
 }
 
 // Makes the extents screen coordinates; false when the position is not
@@ -57,13 +79,8 @@ bool windowRelativeToolkit(AtspiAccessible* element) {
 // window-relative ones for both (GTK 4, and every toolkit on Wayland, where
 // there is no global origin): the window's X11 origin turns the latter into
 // screen coordinates, and without an X11 window nothing does.
-bool toScreen(AtspiComponent* component, AtspiAccessible* element, AtspiRect& rect) {
-  ErrorSlot error;
-  RectPtr inWindow(
-      atspi_component_get_extents(component, ATSPI_COORD_TYPE_WINDOW, error.out()));
-  if (!inWindow || error || inWindow->x != rect.x || inWindow->y != rect.y) {
-    return true;
-  }
+bool toScreen(const bus::ObjectRef& element, const calls::Rect* inWindow, calls::Rect& rect) {
+  if (inWindow == nullptr || inWindow->x != rect.x || inWindow->y != rect.y) return true;
   HoldingWindow holding = windowHolding(element);
   if (!holding.processHasWindows) return false;
   if (!windowRelativeToolkit(element)) return true;
@@ -77,61 +94,59 @@ bool toScreen(AtspiComponent* component, AtspiAccessible* element, AtspiRect& re
 
 }  // namespace
 
-bool ElementFacts::vanished() {
-  if (failure_ != code::invalidElement && busNameOf(element_).empty()) {
-    failure_ = code::invalidElement;
+ElementFacts::ElementFacts(bus::ObjectRef element) : element_(std::move(element)) {}
+ElementFacts::~ElementFacts() = default;
+
+ElementFacts::Asked& ElementFacts::asked() {
+  if (!asked_) {
+    asked_ = std::make_unique<Asked>(element_);
   }
-  return failure_ == code::invalidElement;
+  return *asked_;
 }
 
 std::optional<AtspiRole> ElementFacts::role() {
-  if (role_ || failed()) return role_;
-  ErrorSlot error;
-  AtspiRole answer = atspi_accessible_get_role(element_, error.out());
-  if (error) {
-    failure_ = failureCode(element_);
+  if (failed()) return std::nullopt;
+  auto& reply = asked().role;
+  const std::uint32_t* answer = reply.get();
+  if (answer == nullptr) {
+    failure_ = failureCode(element_, reply.outcome());
     return std::nullopt;
   }
-  // A failed call may also come back as no role at all.
-  if (answer == ATSPI_ROLE_INVALID) {
-    if (std::optional<ResultCode> code = unreachableCode(element_)) {
-      failure_ = *code;
-      return std::nullopt;
-    }
-  }
-  role_ = answer;
-  return role_;
+  return static_cast<AtspiRole>(*answer);
 }
 
 bool ElementFacts::hasState(AtspiStateType state) {
   if (failed()) return false;
-  if (!states_) {
-    states_.reset(atspi_accessible_get_state_set(element_));
-    // A failed call comes back as a set holding only DEFUNCT.
-    if (!states_ || atspi_state_set_contains(states_.get(), ATSPI_STATE_DEFUNCT)) {
-      states_.reset();
-      failure_ = failureCode(element_);
-      return false;
-    }
+  auto& reply = asked().states;
+  const calls::StateBits* states = reply.get();
+  if (states == nullptr) {
+    failure_ = failureCode(element_, reply.outcome());
+    return false;
   }
-  return atspi_state_set_contains(states_.get(), state) != FALSE;
+  return calls::hasState(*states, state);
 }
 
 std::optional<std::string_view> ElementFacts::attribute(const char* name) {
   if (failed()) return std::nullopt;
-  if (!attributesAsked_) {
-    attributesAsked_ = true;
-    ErrorSlot error;
-    attributes_.reset(atspi_accessible_get_attributes(element_, error.out()));
-    if (!attributes_) {
-      failure_ = failureCode(element_);
-      return std::nullopt;
-    }
+  auto& reply = asked().attributes;
+  const calls::Attributes* attributes = reply.get();
+  if (attributes == nullptr) {
+    failure_ = failureCode(element_, reply.outcome());
+    return std::nullopt;
   }
-  if (!attributes_) return std::nullopt;
-  gpointer value = g_hash_table_lookup(attributes_.get(), name);
-  if (value == nullptr) return std::nullopt;
-  return std::string_view(static_cast<const char*>(value));
+  auto found = attributes->find(name);
+  if (found == attributes->end()) return std::nullopt;
+  return std::string_view(found->second);
+}
+
+bool ElementFacts::implements(std::string_view interface) {
+  if (failed()) return false;
+  const std::vector<std::string>* interfaces = asked().interfaces.get();
+  if (interfaces == nullptr) return false;
+  for (const std::string& offered : *interfaces) {
+    if (offered == interface) return true;
+  }
+  return false;
 }
 
 RoleFacts ElementFacts::roleFacts(bool withAttributes) {
@@ -161,6 +176,45 @@ bool ElementFacts::isSecureText() {
   return atspi::isSecureText(facts);
 }
 
+namespace {
+
+// An answer sent for with the others serves its first reader; whoever asks
+// again asks anew.
+template <typename T>
+bus::Reply<T>& unused(bus::Reply<T>& reply, bool& used,
+                      bus::Reply<T> (*ask)(const bus::ObjectRef&),
+                      const bus::ObjectRef& element) {
+  if (used) reply = ask(element);
+  used = true;
+  return reply;
+}
+
+ElementFacts::Named named(bus::Reply<std::string>& reply) {
+  const std::string* text = reply.get();
+  return {text, text == nullptr ? &reply.outcome() : nullptr};
+}
+
+}  // namespace
+
+ElementFacts::Named ElementFacts::name() {
+  return named(unused(asked().name, asked().nameUsed, calls::name, element_));
+}
+
+ElementFacts::Named ElementFacts::description() {
+  return named(unused(asked().description, asked().descriptionUsed, calls::description, element_));
+}
+
+ElementFacts::Named ElementFacts::accessibleId() {
+  return named(unused(asked().accessibleId, asked().accessibleIdUsed, calls::accessibleId, element_));
+}
+
+const std::vector<calls::Relation>* ElementFacts::relations() {
+  auto& reply = unused(asked().relations, asked().relationsUsed, calls::relations, element_);
+  const auto* relations = reply.get();
+  if (relations == nullptr) noteFailure(failureCode(element_, reply.outcome()));
+  return relations;
+}
+
 const ElementFacts::Extents& ElementFacts::extents() {
   if (extents_) return *extents_;
   Extents answer;
@@ -168,48 +222,40 @@ const ElementFacts::Extents& ElementFacts::extents() {
     answer.code = failure_;
     return extents_.emplace(answer);
   }
-  GRef<AtspiComponent> component(atspi_accessible_get_component_iface(element_));
-  if (!component) {
-    answer.code = code::attributeUnsupported;
-    return extents_.emplace(answer);
-  }
-  ErrorSlot error;
-  RectPtr rect(atspi_component_get_extents(
-      component.get(), ATSPI_COORD_TYPE_SCREEN, error.out()));
-  if (!rect || error) {
-    answer.code = failureCode(element_);
-    noteFailure(answer.code);
-    return extents_.emplace(answer);
-  }
-  // libatspi answers a call that failed silently with all four at -1.
-  if (rect->x == -1 && rect->y == -1 && rect->width == -1 && rect->height == -1) {
-    if (std::optional<ResultCode> unreachable = unreachableCode(element_)) {
-      answer.code = *unreachable;
-      noteFailure(answer.code);
+  auto& reply = asked().screenExtents;
+  const calls::Rect* rect = reply.get();
+  if (rect == nullptr) {
+    if (reply.outcome().errorName == wire::unknownMethod ||
+        (asked().interfaces.get() != nullptr && !implements(wire::componentInterface))) {
+      answer.code = code::attributeUnsupported;
       return extents_.emplace(answer);
     }
+    answer.code = failureCode(element_, reply.outcome());
+    noteFailure(answer.code);
+    return extents_.emplace(answer);
   }
   answer.code = code::success;
   answer.rect = *rect;
   // Firefox answers -1,-1 for a position it does not know yet.
   answer.positionKnown = !(rect->x == -1 && rect->y == -1) &&
-                         toScreen(component.get(), element_, answer.rect);
+                         toScreen(element_, asked().windowExtents.get(), answer.rect);
   return extents_.emplace(answer);
 }
 
-std::optional<std::string> wholeText(AtspiText* text) {
-  ErrorSlot error;
-  gchar* whole = atspi_text_get_text(text, 0, -1, error.out());
+std::optional<std::string> wholeText(const bus::ObjectRef& element) {
+  auto toEnd = calls::text(element, 0, -1);
+  auto count = calls::characterCount(element);
+  const std::string* whole = toEnd.get();
   if (whole == nullptr) return std::nullopt;
-  std::string answer = takeString(whole);
-  if (!answer.empty()) return answer;
+  if (!whole->empty()) return *whole;
   // GTK 4.8 answers "up to the end" (-1) with nothing at all; an explicit
   // end offset works there.
-  int count = atspi_text_get_character_count(text, error.out());
-  if (error || count <= 0) return answer;
-  whole = atspi_text_get_text(text, 0, count, error.out());
-  if (whole == nullptr) return std::nullopt;
-  return takeString(whole);
+  const std::int32_t* length = count.get();
+  if (length == nullptr || *length <= 0) return *whole;
+  auto explicitEnd = calls::text(element, 0, *length);
+  const std::string* text = explicitEnd.get();
+  if (text == nullptr) return std::nullopt;
+  return *text;
 }
 
 }  // namespace focusctl::platform::atspi

@@ -1,36 +1,47 @@
 // What focusctl learns about one element handle: its role, state set,
-// object attributes and extents, each asked over the bus at most once and
-// only when needed. Kept on the handle (the ElementRef) for its life: a
-// command reads several attributes that need the same facts, and a watcher
-// never reads attributes through a handle it keeps.
+// object attributes, names and extents. The first fact asked sends every
+// question a command may have about the element at once, so that they cost
+// one round trip together; each is read when needed, and at most once. Kept
+// on the handle (the ElementRef) for its life: a command reads several
+// attributes that need the same facts, and a watcher never reads attributes
+// through a handle it keeps. The element's text is not among them: it is
+// asked only when wanted, since a password's text is never read.
 #pragma once
 
-#include <atspi/atspi.h>
+#include <atspi/atspi-constants.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/atspi/atspi_calls.h"
 #include "platform/atspi/ax_mapping.h"
-#include "platform/atspi/glib_ptr.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {
 
 class ElementFacts {
  public:
-  explicit ElementFacts(AtspiAccessible* element) : element_(element) {}
+  explicit ElementFacts(bus::ObjectRef element);
+  ~ElementFacts();
   ElementFacts(const ElementFacts&) = delete;
   ElementFacts& operator=(const ElementFacts&) = delete;
 
-  AtspiAccessible* element() const { return element_; }
+  const bus::ObjectRef& element() const { return element_; }
 
   // After a call for a fact failed, the code for it; the facts asked for
   // since are then empty. An element found gone stays gone, and so does one
-  // whose application libatspi has seen leave the bus.
+  // whose application has left the bus.
   bool failed() const { return failure_ != code::success; }
   ResultCode failure() const { return failure_; }
-  bool vanished();
+  bool vanished() {
+    if (failure_ != code::invalidElement && bus::hasLeft(element_.bus)) {
+      failure_ = code::invalidElement;
+    }
+    return failure_ == code::invalidElement;
+  }
   // Records what a call on the element outside these facts found: once it
   // is known to be gone, nothing more is asked of it.
   void noteFailure(ResultCode result) {
@@ -41,6 +52,8 @@ class ElementFacts {
   bool hasState(AtspiStateType state);
   // An object attribute; nothing when the element has no such attribute.
   std::optional<std::string_view> attribute(const char* name);
+  // Whether the element offers the interface; false when that is unknown.
+  bool implements(std::string_view interface);
 
   // The role with the states it needs, and its object attributes when asked
   // for (only the text-entry roles have any that matter).
@@ -48,9 +61,20 @@ class ElementFacts {
   // A password field; needs the role and, for text entries, the attributes.
   bool isSecureText();
 
+  // A text-valued fact; the outcome of its call when it failed.
+  struct Named {
+    const std::string* text = nullptr;
+    const bus::Outcome* outcome = nullptr;
+  };
+  Named name();
+  Named description();
+  Named accessibleId();
+  // The relations; null when the call failed.
+  const std::vector<calls::Relation>* relations();
+
   struct Extents {
     ResultCode code = code::failure;
-    AtspiRect rect{};
+    calls::Rect rect{};
     // False when the toolkit gave no screen position (its size still holds).
     bool positionKnown = false;
   };
@@ -59,16 +83,17 @@ class ElementFacts {
   const Extents& extents();
 
  private:
-  AtspiAccessible* element_;
+  struct Asked;
+  Asked& asked();
+
+  bus::ObjectRef element_;
   ResultCode failure_ = code::success;
-  std::optional<AtspiRole> role_;
-  GRef<AtspiStateSet> states_;
-  bool attributesAsked_ = false;
-  GHashRef attributes_;
+  std::unique_ptr<Asked> asked_;
   std::optional<Extents> extents_;
 };
 
-// The whole text behind a Text interface; nothing when the call failed.
-std::optional<std::string> wholeText(AtspiText* text);
+// The whole text behind the element's Text interface; nothing when the call
+// failed.
+std::optional<std::string> wholeText(const bus::ObjectRef& element);
 
 }  // namespace focusctl::platform::atspi

@@ -2,13 +2,11 @@
 // ElementRef outright, and the ElementRef one reference to its accessible.
 #pragma once
 
-#include <atspi/atspi.h>
-
 #include <memory>
 #include <string>
 
+#include "platform/atspi/bus_client.h"
 #include "platform/atspi/element_facts.h"
-#include "platform/atspi/glib_ptr.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform {
@@ -20,13 +18,10 @@ struct ElementRef {
   // application: the pid it was made for; accessible: the owning process
   // when already known, else 0.
   Pid pid = 0;
-  // accessible: the object; application: its root once looked up.
-  atspi::GRef<AtspiAccessible> accessible;
+  // accessible: the object; application: its root once looked up (null
+  // when none was found).
+  atspi::bus::ObjectRef accessible;
   bool lookedUp = false;
-  // accessible: where the object lives, kept so that it can still be named
-  // after its application has gone.
-  std::string busName;
-  std::string path;
   // accessible: what was learnt about it through this handle, made on first
   // use.
   std::unique_ptr<atspi::ElementFacts> facts;
@@ -35,14 +30,15 @@ struct ElementRef {
 namespace atspi {
 
 // A new element for an accessible found in the process pid (0: unknown).
-ElementRef* newAccessibleElement(GRef<AtspiAccessible> accessible, Pid pid);
+ElementRef* newAccessibleElement(bus::ObjectRef accessible, Pid pid);
 
 // The facts of an accessible element's handle.
 ElementFacts& factsOf(ElementRef& element);
 
-// The application element's root accessible, looked up on first use; null
-// when no application registered with the accessibility bus has its pid.
-AtspiAccessible* applicationRoot(ElementRef& application);
+// The application element's root accessible, looked up on first use; a
+// null reference when no application registered with the accessibility bus
+// has its pid.
+const bus::ObjectRef& applicationRoot(ElementRef& application);
 
 }  // namespace atspi
 }  // namespace focusctl::platform

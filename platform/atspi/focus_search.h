@@ -3,19 +3,17 @@
 // application in front.
 #pragma once
 
-#include <atspi/atspi.h>
-
 #include <string>
 #include <string_view>
 
-#include "platform/atspi/glib_ptr.h"
+#include "platform/atspi/bus_client.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {
 
 struct FocusAnswer {
   ResultCode code = code::noValue;
-  GRef<AtspiAccessible> element;
+  bus::ObjectRef element;
   Pid pid = 0;
   // False when no window of the application said ACTIVE and the focus was
   // looked for in all of its windows.
@@ -25,7 +23,7 @@ struct FocusAnswer {
 // The focused element inside one application (its root element and pid):
 // in its ACTIVE window, or where none says ACTIVE, in the first window
 // holding a FOCUSED element. -25212 when nothing has focus.
-FocusAnswer focusInApplication(AtspiAccessible* application, Pid pid);
+FocusAnswer focusInApplication(const bus::ObjectRef& application, Pid pid);
 
 // The focused element of the desktop: in the application owning the X11
 // active window, unless another application has an ACTIVE window while
@@ -34,7 +32,7 @@ FocusAnswer focusInApplication(AtspiAccessible* application, Pid pid);
 FocusAnswer focusOnDesktop();
 
 struct ActiveApplication {
-  GRef<AtspiAccessible> root;
+  bus::ObjectRef root;
   Pid pid = 0;
 };
 // The application that has an ACTIVE window, when one has.

@@ -8,19 +8,18 @@
 // watching never acts on old news.
 #pragma once
 
-#include <glib.h>
-
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <utility>
 
 namespace focusctl::platform::atspi {
 
-inline constexpr gint64 freshForMs = 1000;
+inline constexpr std::int64_t freshForMs = 1000;
 
 struct Learnt {
   std::uint64_t generation = 0;
-  gint64 atUs = 0;
+  std::int64_t atUs = 0;
 };
 
 inline std::uint64_t& desktopGeneration() {
@@ -31,11 +30,17 @@ inline std::uint64_t& desktopGeneration() {
 // Everything learnt so far is old news from now on.
 inline void desktopMayHaveChanged() { ++desktopGeneration(); }
 
-inline Learnt learntNow() { return {desktopGeneration(), g_get_monotonic_time()}; }
+inline std::int64_t monotonicUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+inline Learnt learntNow() { return {desktopGeneration(), monotonicUs()}; }
 
 inline bool isFresh(const Learnt& learnt) {
   return learnt.generation == desktopGeneration() &&
-         g_get_monotonic_time() - learnt.atUs < freshForMs * 1000;
+         monotonicUs() - learnt.atUs < freshForMs * 1000;
 }
 
 // One remembered answer and when it was learnt.

@@ -1,14 +1,16 @@
 // Observers and their run-loop sources over AT-SPI events, and application
 // activation over X11 (or AT-SPI without a window manager), all served by the
-// GLib main loop.
+// loop of bus_client.h.
 //
-// libatspi hands events to its listeners from inside any of its calls (it
-// drains queued signals after each), so a listener here only queues what it
-// got; the queue is delivered from the main loop itself. That keeps
+// Events are handed over by the loop; a handler here only queues what it
+// got, and the queue is delivered from a timer of the loop. That keeps
 // callbacks from ever running inside another callback's platform call, and
 // lets a callback be checked against the observer's state at the moment it
 // would run: a detached or released observer gets nothing.
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "platform/atspi/activation.h"
+#include "platform/atspi/atspi_calls.h"
 #include "platform/atspi/ax_mapping.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/element_ref.h"
@@ -52,8 +55,8 @@ namespace {
 // its accessibility state has caught up a main-loop turn later), and the
 // callback reads it at once. Repeats of a focus move still waiting are
 // dropped.
-constexpr gint64 settleMs = 40;
-constexpr gint64 settleLimitMs = 200;
+constexpr std::int64_t settleMs = 40;
+constexpr std::int64_t settleLimitMs = 200;
 
 constexpr std::string_view focusChanged = "AXFocusedUIElementChanged";
 constexpr std::string_view valueChanged = "AXValueChanged";
@@ -83,7 +86,6 @@ struct ObserverState {
 struct Queued {
   enum class What { focus, value, activated, deactivated } what;
   std::uint64_t event;
-  GRef<AtspiAccessible> source;
   std::string busName;
   std::string path;
   bool fromWindowEvent = false;
@@ -93,14 +95,13 @@ std::map<std::uint64_t, ObserverState> observers;
 std::uint64_t lastSerial = 0;
 std::uint64_t lastRegistration = 0;
 std::uint64_t lastEvent = 0;
-// Hold references to accessibles: never torn down at exit, when libatspi
-// may already be gone. Focus moves and activations wait to settle, value
-// changes only for the main loop.
-std::deque<Queued>& settling = *new std::deque<Queued>;
-std::deque<Queued>& immediate = *new std::deque<Queued>;
-guint settleSource = 0;
-gint64 firstSettlingAt = 0;
-guint immediateSource = 0;
+// Focus moves and activations wait to settle, value changes only for the
+// loop's next turn.
+std::deque<Queued> settling;
+std::deque<Queued> immediate;
+bus::TimerId settleSource = 0;
+std::int64_t firstSettlingAt = 0;
+bus::TimerId immediateSource = 0;
 std::vector<ActivationHandler> activationHandlers;
 // An activation is a change of the application owning the active window.
 // AT-SPI window events tell it first, once the application's own state is
@@ -109,12 +110,12 @@ std::vector<ActivationHandler> activationHandlers;
 // activation too: an application without AT-SPI, or one whose events were
 // lost while it started up. Toolkits announce one activation in more than
 // one way; each counts once.
-constexpr guint activationGraceMs = 500;
+constexpr int activationGraceMs = 500;
 // 0 for an active window without a process id, or for none at all; nothing
 // once the application's window was deactivated.
 std::optional<Pid> activeApplication;
 bool activeApplicationFromAtspi = false;
-guint activeWindowCheck = 0;
+bus::TimerId activeWindowCheck = 0;
 std::optional<Pid> activating;
 
 void callActivationHandlers() {
@@ -178,9 +179,7 @@ void deliverNotification(const Queued& item, Kind kind) {
     ElementRef element;
     element.kind = ElementRef::Kind::accessible;
     element.pid = state->pid;
-    element.accessible = addRef(item.source.get());
-    element.busName = item.busName;
-    element.path = item.path;
+    element.accessible = {item.busName, item.path};
     state->callback(&observer, &element, name, context);
   }
 }
@@ -188,15 +187,14 @@ void deliverNotification(const Queued& item, Kind kind) {
 bool isWindow(const Queued& item) {
   if (item.fromWindowEvent) return true;
   // state-changed:active is also sent for other things than windows.
-  ErrorSlot error;
-  AtspiRole role = atspi_accessible_get_role(item.source.get(), error.out());
-  return !error && isWindowRole(role);
+  auto role = calls::role({item.busName, item.path});
+  return role.get() != nullptr && isWindowRole(static_cast<AtspiRole>(*role.get()));
 }
 
 void onActiveWindowChanged();
 
 void deliverActivation(const Queued& item) {
-  Pid owner = applicationPid(item.source.get());
+  Pid owner = applicationPid({item.busName, item.path});
   if (owner <= 0) return;
   if (item.what == Queued::What::deactivated) {
     // Its next activation counts again, even with nothing seen in between.
@@ -236,41 +234,41 @@ void activateFromX11(Pid owner) {
   callActivationHandlers();
 }
 
-gboolean checkActiveWindow(gpointer) {
+void checkActiveWindow() {
   activeWindowCheck = 0;
   // AT-SPI is about to tell; let it.
   if (activationQueued()) {
-    activeWindowCheck = g_timeout_add(static_cast<guint>(settleMs), checkActiveWindow, nullptr);
-    return G_SOURCE_REMOVE;
+    activeWindowCheck = bus::addTimer(std::chrono::milliseconds(settleMs), checkActiveWindow);
+    return;
   }
   desktopMayHaveChanged();
   Pid owner = x11::activeWindowPid().value_or(0);
   // No X11 window active while AT-SPI named an application: under XWayland
   // a Wayland application is in front, and AT-SPI's word stands.
-  if (owner == 0 && activeApplication && activeApplicationFromAtspi) return G_SOURCE_REMOVE;
-  if (activeApplication == owner) return G_SOURCE_REMOVE;
-  GRef<AtspiAccessible> root = owner > 0 ? applicationForPid(owner) : nullptr;
-  if (!root) {
+  if (owner == 0 && activeApplication && activeApplicationFromAtspi) return;
+  if (activeApplication == owner) return;
+  ObjectRef root = owner > 0 ? applicationForPid(owner) : ObjectRef();
+  if (root.isNull()) {
     activateFromX11(owner);
-    return G_SOURCE_REMOVE;
+    return;
   }
   // An application that AT-SPI did not tell of may be stopped or hung. It
   // is asked first while the watcher goes on serving the others; one that
   // did not answer in time is not asked again while the handlers run.
-  probeLater(root.get(), [owner](bool) {
+  probeLater(root, [owner](bool) {
     if (x11::activeWindowPid().value_or(0) == owner && activeApplication != owner) {
       activateFromX11(owner);
     }
   });
-  return G_SOURCE_REMOVE;
 }
 
 // The X11 active window changed: looked at once it has stayed so for the
 // grace time, so that AT-SPI can tell first and a change that is undone
 // meanwhile counts not at all.
 void onActiveWindowChanged() {
-  if (activeWindowCheck != 0) g_source_remove(activeWindowCheck);
-  activeWindowCheck = g_timeout_add(activationGraceMs, checkActiveWindow, nullptr);
+  if (activeWindowCheck != 0) bus::cancelTimer(activeWindowCheck);
+  activeWindowCheck =
+      bus::addTimer(std::chrono::milliseconds(activationGraceMs), checkActiveWindow);
 }
 
 void deliver(std::deque<Queued>& queue) {
@@ -294,32 +292,30 @@ void deliver(std::deque<Queued>& queue) {
   }
 }
 
-gboolean flushSettled(gpointer) {
+void flushSettled() {
   settleSource = 0;
   deliver(settling);
-  return G_SOURCE_REMOVE;
 }
 
-gboolean flushImmediate(gpointer) {
+void flushImmediate() {
   immediateSource = 0;
   deliver(immediate);
-  return G_SOURCE_REMOVE;
 }
 
 void scheduleSettled() {
-  gint64 now = g_get_monotonic_time() / 1000;
+  std::int64_t now = monotonicUs() / 1000;
   if (settleSource == 0) {
     firstSettlingAt = now;
   } else {
-    g_source_remove(settleSource);
+    bus::cancelTimer(settleSource);
   }
-  gint64 delay = std::clamp<gint64>(firstSettlingAt + settleLimitMs - now, 0, settleMs);
-  settleSource = g_timeout_add(static_cast<guint>(delay), flushSettled, nullptr);
+  std::int64_t delay = std::clamp<std::int64_t>(firstSettlingAt + settleLimitMs - now, 0, settleMs);
+  settleSource = bus::addTimer(std::chrono::milliseconds(delay), flushSettled);
 }
 
 void scheduleImmediate() {
   if (immediateSource != 0) return;
-  immediateSource = g_idle_add_full(G_PRIORITY_DEFAULT, flushImmediate, nullptr, nullptr);
+  immediateSource = bus::addTimer(std::chrono::milliseconds(0), flushImmediate);
 }
 
 bool focusAlreadySettling(const std::string& busName, const std::string& path) {
@@ -329,14 +325,14 @@ bool focusAlreadySettling(const std::string& busName, const std::string& path) {
   });
 }
 
-void enqueue(Queued::What what, AtspiAccessible* source, bool fromWindowEvent) {
-  std::string busName = busNameOf(source);
-  std::string path = pathOf(source);
+void enqueue(Queued::What what, const ObjectRef& source, bool fromWindowEvent) {
+  std::string busName = source.bus;
+  std::string path = source.path;
   if (busName.empty()) return;
   if (what == Queued::What::value) {
     if (!anyLiveRegistration(Kind::value, busName, path)) return;
-    immediate.push_back({what, lastEvent, addRef(source), std::move(busName),
-                         std::move(path), fromWindowEvent});
+    immediate.push_back({what, lastEvent, std::move(busName), std::move(path),
+                         fromWindowEvent});
     scheduleImmediate();
     return;
   }
@@ -349,49 +345,45 @@ void enqueue(Queued::What what, AtspiAccessible* source, bool fromWindowEvent) {
   } else if (activationHandlers.empty()) {
     return;
   }
-  settling.push_back({what, lastEvent, addRef(source), std::move(busName),
-                      std::move(path), fromWindowEvent});
+  settling.push_back({what, lastEvent, std::move(busName), std::move(path),
+                      fromWindowEvent});
   scheduleSettled();
 }
 
-struct EventFree {
-  void operator()(AtspiEvent* event) const noexcept {
-    g_boxed_free(ATSPI_TYPE_EVENT, event);
-  }
-};
-
-// Called by libatspi with an event of its own that this function owns.
-void onEvent(AtspiEvent* event, void*) {
-  std::unique_ptr<AtspiEvent, EventFree> owned(event);
-  if (event == nullptr || event->source == nullptr || event->type == nullptr) return;
+// Handed over by the loop, never from inside a call.
+void onEvent(const bus::Event& event) {
   ++lastEvent;
-  std::string_view type = event->type;
-  if (type == "object:state-changed:focused") {
-    if (event->detail1 == 1) enqueue(Queued::What::focus, event->source, false);
-  } else if (type.starts_with("object:text-changed") ||
-             type == "object:property-change:accessible-value") {
-    enqueue(Queued::What::value, event->source, false);
-  } else if (type == "window:activate") {
-    enqueue(Queued::What::activated, event->source, true);
-  } else if (type == "window:deactivate") {
-    enqueue(Queued::What::deactivated, event->source, true);
-  } else if (type == "object:state-changed:active") {
-    enqueue(event->detail1 == 1 ? Queued::What::activated : Queued::What::deactivated,
-            event->source, false);
+  const wire::Signal* signal = event.signal;
+  if (signal == &wire::focusedChanged) {
+    if (event.detail1 == 1) enqueue(Queued::What::focus, event.source, false);
+  } else if (signal == &wire::textChanged || signal == &wire::valueChanged) {
+    enqueue(Queued::What::value, event.source, false);
+  } else if (signal == &wire::windowActivated) {
+    enqueue(Queued::What::activated, event.source, true);
+  } else if (signal == &wire::windowDeactivated) {
+    enqueue(Queued::What::deactivated, event.source, true);
+  } else if (signal == &wire::activeChanged) {
+    enqueue(event.detail1 == 1 ? Queued::What::activated : Queued::What::deactivated,
+            event.source, false);
   }
 }
 
-// Each AT-SPI event type is subscribed to once per process, when the first
-// registration needs it, by the one listener of the process (which lives as
-// long as the bus connection).
-void listenFor(std::initializer_list<const char*> types) {
-  static AtspiEventListener* listener = atspi_event_listener_new(onEvent, nullptr, nullptr);
-  static std::set<std::string> subscribed;
-  for (const char* type : types) {
-    if (!subscribed.insert(type).second) continue;
-    ErrorSlot error;
-    atspi_event_listener_register(listener, type, error.out());
-  }
+// A registry that restarted knows of no listener: the events are asked for
+// again.
+void onNameChange(const bus::NameChange& change) {
+  if (change.name == wire::registryName && !change.newOwner.empty()) bus::listenAgain();
+}
+
+// Each event is subscribed to once per process, when the first
+// registration needs it.
+void listenFor(std::initializer_list<const wire::Signal*> signals) {
+  static const bool handlersSet = [] {
+    bus::onEvent(onEvent);
+    bus::onNameOwnerChanged(onNameChange);
+    return true;
+  }();
+  (void)handlersSet;
+  for (const wire::Signal* signal : signals) bus::listenFor(*signal);
 }
 
 struct Target {
@@ -407,17 +399,14 @@ Target targetOf(ElementRef& element, Kind kind) {
     case ElementRef::Kind::systemWide:
       return {code::illegalArgument, {}, {}, 0};
     case ElementRef::Kind::application: {
-      AtspiAccessible* root = applicationRoot(element);
-      if (root == nullptr) return {code::cannotComplete, {}, {}, 0};
-      std::string busName = busNameOf(root);
-      if (busName.empty()) return {code::invalidElement, {}, {}, 0};
-      return {code::success, busName, kind == Kind::focus ? "" : pathOf(root),
-              element.pid};
+      const ObjectRef& root = applicationRoot(element);
+      if (root.isNull()) return {code::cannotComplete, {}, {}, 0};
+      return {code::success, root.bus, kind == Kind::focus ? "" : root.path, element.pid};
     }
     case ElementRef::Kind::accessible:
-      if (element.busName.empty()) return {code::invalidElement, {}, {}, 0};
-      return {code::success, element.busName,
-              kind == Kind::focus ? std::string() : element.path, element.pid};
+      if (element.accessible.isNull()) return {code::invalidElement, {}, {}, 0};
+      return {code::success, element.accessible.bus,
+              kind == Kind::focus ? std::string() : element.accessible.path, element.pid};
   }
   return {code::failure, {}, {}, 0};
 }
@@ -495,16 +484,16 @@ ResultCode addObserverNotification(const Observer& observer, const Element& elem
   // An observer hears only its own application, as on macOS.
   if (target.pid <= 0 && element.get()->kind == ElementRef::Kind::accessible) {
     target.pid = element.get()->pid =
-        atspi::applicationPid(element.get()->accessible.get());
+        atspi::applicationPid(element.get()->accessible);
   }
   if (target.pid > 0 && target.pid != state->pid) return code::illegalArgument;
   if (atspi::findRegistration(*state, *kind, target) != state->registrations.end()) {
     return code::notificationAlreadyRegistered;
   }
   if (*kind == atspi::Kind::focus) {
-    atspi::listenFor({"object:state-changed:focused"});
+    atspi::listenFor({&atspi::wire::focusedChanged});
   } else {
-    atspi::listenFor({"object:text-changed", "object:property-change:accessible-value"});
+    atspi::listenFor({&atspi::wire::textChanged, &atspi::wire::valueChanged});
   }
   state->registrations.push_back({++atspi::lastRegistration, *kind, target.busName,
                                   target.path, context, atspi::lastEvent});
@@ -548,8 +537,8 @@ void observeApplicationActivation(ActivationHandler handler) {
   atspi::activationHandlers.push_back(handler);
   if (!first) return;
   if (atspi::busConnected()) {
-    atspi::listenFor({"window:activate", "window:deactivate",
-                      "object:state-changed:active"});
+    atspi::listenFor({&atspi::wire::windowActivated, &atspi::wire::windowDeactivated,
+                      &atspi::wire::activeChanged});
   }
   if (x11::watchActiveWindow(atspi::onActiveWindowChanged)) {
     atspi::activeApplication = x11::activeWindowPid().value_or(0);
@@ -557,9 +546,10 @@ void observeApplicationActivation(ActivationHandler handler) {
 }
 
 void runMainRunLoop() {
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  g_main_loop_run(loop);
-  g_main_loop_unref(loop);
+  atspi::bus::runForever();
+  // The loop has nothing left it can wait on: the process waits to be
+  // ended from outside, as it would in the loop.
+  for (;;) ::pause();
 }
 
 }  // namespace focusctl::platform

@@ -3,11 +3,9 @@
 // once while it is fresh (freshness.h).
 #pragma once
 
-#include <atspi/atspi.h>
-
 #include <vector>
 
-#include "platform/atspi/glib_ptr.h"
+#include "platform/atspi/bus_client.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {
@@ -17,16 +15,17 @@ bool registryAnswers();
 
 // The root elements of the applications registered now (as fresh as
 // freshness.h allows).
-std::vector<GRef<AtspiAccessible>> applicationRoots();
+std::vector<bus::ObjectRef> applicationRoots();
 
 // The process owning the element's application; 0 when it cannot be told.
-Pid applicationPid(AtspiAccessible* element);
+Pid applicationPid(const bus::ObjectRef& element);
 
-// The root element of the application of that process, or null.
-GRef<AtspiAccessible> applicationForPid(Pid pid);
+// The root element of the application of that process, or a null
+// reference.
+bus::ObjectRef applicationForPid(Pid pid);
 
 // The application found for the pid (root) has gone: the next lookup of the
 // pid asks the registry anew.
-void forgetApplication(Pid pid, AtspiAccessible* root);
+void forgetApplication(Pid pid, const bus::ObjectRef& root);
 
 }  // namespace focusctl::platform::atspi

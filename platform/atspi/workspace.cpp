@@ -8,6 +8,7 @@
 
 #include "platform/atspi/activation.h"
 #include "platform/atspi/app_identity.h"
+#include "platform/atspi/atspi_calls.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/focus_search.h"
 #include "platform/atspi/registered_applications.h"
@@ -19,19 +20,18 @@ namespace focusctl::platform {
 struct ApplicationRef {
   Pid pid = 0;
   // Both looked up on first use.
-  std::optional<atspi::GRef<AtspiAccessible>> root;
+  std::optional<atspi::bus::ObjectRef> root;
   std::optional<std::vector<x11::WindowId>> windows;
 };
 
 namespace {
 
-AtspiAccessible* rootOf(ApplicationRef& application) {
+const atspi::bus::ObjectRef& rootOf(ApplicationRef& application) {
   if (!application.root) {
-    application.root = atspi::busConnected()
-                           ? atspi::applicationForPid(application.pid)
-                           : atspi::GRef<AtspiAccessible>();
+    application.root = atspi::busConnected() ? atspi::applicationForPid(application.pid)
+                                             : atspi::bus::ObjectRef();
   }
-  return application.root->get();
+  return *application.root;
 }
 
 const std::vector<x11::WindowId>& windowsOf(ApplicationRef& application) {
@@ -69,7 +69,7 @@ RunningApplication runningApplication(Pid pid) {
   auto application = std::make_unique<ApplicationRef>();
   application->pid = pid;
   if (!x11::knownActiveWindowOf(pid) && windowsOf(*application).empty() &&
-      rootOf(*application) == nullptr && !sway::viewOfPid(pid)) {
+      rootOf(*application).isNull() && !sway::viewOfPid(pid)) {
     return RunningApplication();
   }
   return RunningApplication(application.release());
@@ -86,7 +86,7 @@ RunningApplication frontmostApplication() {
   }
   if (!atspi::busConnected()) return RunningApplication();
   atspi::ActiveApplication active = atspi::applicationWithActiveWindow();
-  if (!active.root) return RunningApplication();
+  if (active.root.isNull()) return RunningApplication();
   return RunningApplication(
       new ApplicationRef{active.pid, std::move(active.root), std::nullopt});
 }
@@ -97,10 +97,9 @@ Pid processIdentifier(const RunningApplication& application) {
 
 std::optional<std::string> localizedName(const RunningApplication& application) {
   if (!application) return std::nullopt;
-  if (AtspiAccessible* root = rootOf(*application.get())) {
-    atspi::ErrorSlot error;
-    std::string name = atspi::takeString(atspi_accessible_get_name(root, error.out()));
-    if (!name.empty()) return name;
+  if (const atspi::bus::ObjectRef& root = rootOf(*application.get()); !root.isNull()) {
+    auto name = atspi::calls::name(root);
+    if (const std::string* text = name.get(); text != nullptr && !text->empty()) return *text;
   }
   return firstAnswer(*application.get(), [](x11::WindowId window) -> std::optional<std::string> {
     if (auto windowClass = x11::windowClass(window); windowClass && !windowClass->instance.empty()) {

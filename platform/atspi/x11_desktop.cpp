@@ -1,9 +1,9 @@
 #include "platform/atspi/x11_desktop.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <glib.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +13,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "platform/atspi/bus_client.h"
 #include "platform/atspi/freshness.h"
 #include "platform/atspi/quiet_stderr.h"
 
@@ -72,6 +73,9 @@ Connection* connection() {
     XSetIOErrorHandler(ignoreIoError);
     Display* display = [] {
       atspi::QuietStandardError quiet;
+      // Nothing here reads the keyboard: Xlib's keyboard extension would
+      // only cost round trips at every start.
+      XkbIgnoreExtension(True);
       return XOpenDisplay(nullptr);
     }();
     if (display == nullptr) return nullptr;
@@ -234,40 +238,14 @@ bool viewable(Connection& x, Window window) {
          attributes.map_state == IsViewable;
 }
 
-// Delivers the X events of the display on the GLib main loop: the
-// connection's socket wakes the loop, and events Xlib already read while
-// waiting for a reply are seen before the loop sleeps again.
-struct EventSource {
-  GSource source;
-  Connection* x;
-  gpointer socket;
-  void (*activeWindowChanged)();
-};
-
-bool eventsQueued(EventSource* self) {
-  return !connectionLost && XEventsQueued(self->x->display, QueuedAlready) > 0;
-}
-
-gboolean eventsWaiting(GSource* base, gint* timeout) {
-  *timeout = -1;
-  return eventsQueued(reinterpret_cast<EventSource*>(base));
-}
-
-gboolean eventsArrived(GSource* base) {
-  auto* self = reinterpret_cast<EventSource*>(base);
-  return (g_source_query_unix_fd(base, self->socket) & G_IO_IN) != 0 ||
-         eventsQueued(self);
-}
-
 // Follows the window manager's check window, so that its going away is
 // seen as an event.
 void watchManagerCheck(Connection& x) {
   if (ewmhManagerRunning(x)) XSelectInput(x.display, x.managerCheck, StructureNotifyMask);
 }
 
-gboolean handleEvents(GSource* base, GSourceFunc, gpointer) {
-  auto* self = reinterpret_cast<EventSource*>(base);
-  Connection& x = *self->x;
+// Handles the events read so far; false once the connection is lost.
+bool handleEvents(Connection& x, void (*activeWindowChanged)()) {
   bool changed = false;
   bool managerChanged = false;
   while (!connectionLost && XPending(x.display) > 0) {
@@ -290,8 +268,8 @@ gboolean handleEvents(GSource* base, GSourceFunc, gpointer) {
     watchManagerCheck(x);
     XFlush(x.display);
   }
-  if (changed) self->activeWindowChanged();
-  return connectionLost ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+  if (changed) activeWindowChanged();
+  return !connectionLost;
 }
 
 }  // namespace
@@ -399,19 +377,14 @@ std::optional<Origin> windowOrigin(WindowId window) {
 bool watchActiveWindow(void (*changed)()) {
   Connection* x = connection();
   if (x == nullptr || changed == nullptr || !ewmhManagerRunning(*x)) return false;
-  static GSourceFuncs functions{eventsWaiting, eventsArrived, handleEvents,
-                                nullptr, nullptr, nullptr};
   XSelectInput(x->display, root(*x), PropertyChangeMask);
   watchManagerCheck(*x);
   XFlush(x->display);
-  GSource* base = g_source_new(&functions, sizeof(EventSource));
-  auto* source = reinterpret_cast<EventSource*>(base);
-  source->x = x;
-  source->activeWindowChanged = changed;
-  source->socket = g_source_add_unix_fd(base, XConnectionNumber(x->display), G_IO_IN);
-  // Attached to the default main context for the rest of the process.
-  g_source_attach(base, nullptr);
-  g_source_unref(base);
+  // Served by the loop for the rest of the process; events Xlib already
+  // read while it waited for a reply are handled before the loop sleeps.
+  atspi::bus::watchReadable(
+      XConnectionNumber(x->display), [x, changed] { return handleEvents(*x, changed); },
+      [x] { return !connectionLost && XEventsQueued(x->display, QueuedAlready) > 0; });
   return true;
 }
 

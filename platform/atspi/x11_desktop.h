@@ -49,7 +49,7 @@ struct Origin {
 };
 std::optional<Origin> windowOrigin(WindowId window);
 
-// Calls changed() from the GLib main loop whenever the root window's
+// Calls changed() from the loop (bus_client.h) whenever the root window's
 // _NET_ACTIVE_WINDOW property changes, for the rest of the process. False
 // (and nothing is watched) unless an EWMH window manager maintains it.
 bool watchActiveWindow(void (*changed)());

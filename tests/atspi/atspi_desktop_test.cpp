@@ -5,7 +5,6 @@
 // notification per focus move. Run inside tests/e2e/headless-desktop
 // (ctest -L e2e).
 #include <gtest/gtest.h>
-#include <glib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/atspi/bus_client.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform {
@@ -44,14 +44,7 @@ Element focusedElement() {
 }
 
 // Serves the main loop for a while, as runMainRunLoop would.
-void serveMainLoop(std::chrono::milliseconds period) {
-  bool over = false;
-  g_timeout_add(static_cast<guint>(period.count()), [](gpointer flag) -> gboolean {
-    *static_cast<bool*>(flag) = true;
-    return G_SOURCE_REMOVE;
-  }, &over);
-  while (!over) g_main_context_iteration(nullptr, TRUE);
-}
+void serveMainLoop(std::chrono::milliseconds period) { atspi::bus::runFor(period); }
 
 void xdotool(const std::string& arguments) {
   ASSERT_EQ(std::system(("xdotool " + arguments + " >/dev/null 2>&1").c_str()), 0)

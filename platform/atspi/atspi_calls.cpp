@@ -1,0 +1,279 @@
+#include "platform/atspi/atspi_calls.h"
+
+#include <systemd/sd-bus.h>
+
+#include <memory>
+#include <utility>
+
+namespace focusctl::platform::atspi::calls {
+namespace {
+
+template <typename T>
+using Reader = bool (*)(sd_bus_message*, T&);
+
+// Sends the method with its arguments, which must match its wire signature;
+// the reply is read only when its signature is the one the wire names.
+template <typename T, typename... Args>
+Reply<T> callMethod(const ObjectRef& target, const wire::Method& method, Reader<T> reader,
+                    Args... args) {
+  auto slot = std::make_shared<typename Reply<T>::Slot>();
+  slot->reader = [reader, out = std::string(method.out)](sd_bus_message* reply, T& value) {
+    return sd_bus_message_has_signature(reply, out.c_str()) > 0 && reader(reply, value);
+  };
+  bus::detail::send(slot, target.bus, target.path, method.interface, method.member,
+                    [in = std::string(method.in), args...](sd_bus_message* call) {
+                      if constexpr (sizeof...(Args) == 0) {
+                        (void)call;
+                        return 0;
+                      } else {
+                        return sd_bus_message_append(call, in.c_str(), args...);
+                      }
+                    });
+  return Reply<T>(slot);
+}
+
+template <typename T>
+Reply<T> getProperty(const ObjectRef& target, const wire::Property& property, Reader<T> reader) {
+  auto slot = std::make_shared<typename Reply<T>::Slot>();
+  slot->reader = [reader, type = std::string(property.type)](sd_bus_message* reply, T& value) {
+    return sd_bus_message_has_signature(reply, "v") > 0 &&
+           sd_bus_message_enter_container(reply, 'v', type.c_str()) > 0 &&
+           reader(reply, value) && sd_bus_message_exit_container(reply) >= 0;
+  };
+  bus::detail::send(slot, target.bus, target.path, wire::propertyGet.interface,
+                    wire::propertyGet.member,
+                    [interface = std::string(property.interface),
+                     name = std::string(property.name)](sd_bus_message* call) {
+                      return sd_bus_message_append(call, "ss", interface.c_str(), name.c_str());
+                    });
+  return Reply<T>(slot);
+}
+
+bool readString(sd_bus_message* message, std::string& value) {
+  const char* text = nullptr;
+  if (sd_bus_message_read_basic(message, 's', &text) <= 0 || text == nullptr) return false;
+  value = text;
+  return true;
+}
+
+bool readInt32(sd_bus_message* message, std::int32_t& value) {
+  return sd_bus_message_read_basic(message, 'i', &value) > 0;
+}
+
+bool readUint32(sd_bus_message* message, std::uint32_t& value) {
+  return sd_bus_message_read_basic(message, 'u', &value) > 0;
+}
+
+bool readBool(sd_bus_message* message, bool& value) {
+  int flag = 0;
+  if (sd_bus_message_read_basic(message, 'b', &flag) <= 0) return false;
+  value = flag != 0;
+  return true;
+}
+
+bool readDouble(sd_bus_message* message, double& value) {
+  return sd_bus_message_read_basic(message, 'd', &value) > 0;
+}
+
+// One (so); 0 at the end of an enclosing array.
+int readOneRef(sd_bus_message* message, ObjectRef& value) {
+  const char* busName = nullptr;
+  const char* path = nullptr;
+  int read = sd_bus_message_read(message, "(so)", &busName, &path);
+  if (read > 0) value = {busName, path};
+  return read;
+}
+
+bool readRef(sd_bus_message* message, ObjectRef& value) { return readOneRef(message, value) > 0; }
+
+bool readRefs(sd_bus_message* message, std::vector<ObjectRef>& value) {
+  if (sd_bus_message_enter_container(message, 'a', "(so)") <= 0) return false;
+  ObjectRef ref;
+  int read = 0;
+  while ((read = readOneRef(message, ref)) > 0) value.push_back(std::move(ref));
+  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+}
+
+bool readStrings(sd_bus_message* message, std::vector<std::string>& value) {
+  if (sd_bus_message_enter_container(message, 'a', "s") <= 0) return false;
+  const char* text = nullptr;
+  int read = 0;
+  while ((read = sd_bus_message_read_basic(message, 's', &text)) > 0) value.emplace_back(text);
+  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+}
+
+bool readStates(sd_bus_message* message, StateBits& value) {
+  if (sd_bus_message_enter_container(message, 'a', "u") <= 0) return false;
+  std::uint32_t word = 0;
+  int shift = 0;
+  int read = 0;
+  while ((read = sd_bus_message_read_basic(message, 'u', &word)) > 0) {
+    if (shift < 64) value |= StateBits{word} << shift;
+    shift += 32;
+  }
+  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+}
+
+bool readAttributes(sd_bus_message* message, Attributes& value) {
+  if (sd_bus_message_enter_container(message, 'a', "{ss}") <= 0) return false;
+  const char* key = nullptr;
+  const char* text = nullptr;
+  int read = 0;
+  while ((read = sd_bus_message_read(message, "{ss}", &key, &text)) > 0) {
+    value.insert_or_assign(key, text);
+  }
+  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+}
+
+bool readRelations(sd_bus_message* message, std::vector<Relation>& value) {
+  if (sd_bus_message_enter_container(message, 'a', "(ua(so))") <= 0) return false;
+  int entered = 0;
+  while ((entered = sd_bus_message_enter_container(message, 'r', "ua(so)")) > 0) {
+    Relation relation;
+    if (!readUint32(message, relation.type) || !readRefs(message, relation.targets) ||
+        sd_bus_message_exit_container(message) < 0) {
+      return false;
+    }
+    value.push_back(std::move(relation));
+  }
+  return entered == 0 && sd_bus_message_exit_container(message) >= 0;
+}
+
+bool readRect(sd_bus_message* message, Rect& value) {
+  return sd_bus_message_read(message, "(iiii)", &value.x, &value.y, &value.width,
+                             &value.height) > 0;
+}
+
+bool readActions(sd_bus_message* message, std::vector<ActionInfo>& value) {
+  if (sd_bus_message_enter_container(message, 'a', "(sss)") <= 0) return false;
+  const char* name = nullptr;
+  const char* description = nullptr;
+  const char* keyBinding = nullptr;
+  int read = 0;
+  while ((read = sd_bus_message_read(message, "(sss)", &name, &description, &keyBinding)) > 0) {
+    value.push_back({name, description, keyBinding});
+  }
+  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+}
+
+const ObjectRef& busDaemon() {
+  static const ObjectRef daemon{"org.freedesktop.DBus", "/org/freedesktop/DBus"};
+  return daemon;
+}
+
+}  // namespace
+
+ObjectRef desktop() { return {std::string(wire::registryName), std::string(wire::rootPath)}; }
+
+Reply<std::uint32_t> role(const ObjectRef& object) {
+  return callMethod(object, wire::getRole, readUint32);
+}
+
+Reply<StateBits> states(const ObjectRef& object) {
+  return callMethod(object, wire::getState, readStates);
+}
+
+Reply<Attributes> attributes(const ObjectRef& object) {
+  return callMethod(object, wire::getAttributes, readAttributes);
+}
+
+Reply<std::string> name(const ObjectRef& object) {
+  return getProperty(object, wire::name, readString);
+}
+
+Reply<std::string> description(const ObjectRef& object) {
+  return getProperty(object, wire::description, readString);
+}
+
+Reply<std::string> accessibleId(const ObjectRef& object) {
+  return getProperty(object, wire::accessibleId, readString);
+}
+
+Reply<std::int32_t> childCount(const ObjectRef& object) {
+  return getProperty(object, wire::childCount, readInt32);
+}
+
+Reply<ObjectRef> childAtIndex(const ObjectRef& object, std::int32_t index) {
+  return callMethod(object, wire::getChildAtIndex, readRef, index);
+}
+
+Reply<std::vector<ObjectRef>> children(const ObjectRef& object) {
+  return callMethod(object, wire::getChildren, readRefs);
+}
+
+Reply<ObjectRef> parent(const ObjectRef& object) {
+  return getProperty(object, wire::parent, readRef);
+}
+
+Reply<ObjectRef> application(const ObjectRef& object) {
+  return callMethod(object, wire::getApplication, readRef);
+}
+
+Reply<std::vector<Relation>> relations(const ObjectRef& object) {
+  return callMethod(object, wire::getRelationSet, readRelations);
+}
+
+Reply<std::vector<std::string>> interfaces(const ObjectRef& object) {
+  return callMethod(object, wire::getInterfaces, readStrings);
+}
+
+Reply<Rect> extents(const ObjectRef& object, unsigned coordinates) {
+  return callMethod(object, wire::getExtents, readRect, coordinates);
+}
+
+Reply<std::string> text(const ObjectRef& object, std::int32_t start, std::int32_t end) {
+  return callMethod(object, wire::getText, readString, start, end);
+}
+
+Reply<std::int32_t> characterCount(const ObjectRef& object) {
+  return getProperty(object, wire::characterCount, readInt32);
+}
+
+Reply<bool> setTextContents(const ObjectRef& object, std::string_view text) {
+  return callMethod(object, wire::setTextContents, readBool, std::string(text).c_str());
+}
+
+Reply<std::vector<ActionInfo>> actions(const ObjectRef& object) {
+  return callMethod(object, wire::getActions, readActions);
+}
+
+Reply<std::int32_t> actionCount(const ObjectRef& object) {
+  return getProperty(object, wire::actionCount, readInt32);
+}
+
+Reply<std::string> actionName(const ObjectRef& object, std::int32_t index) {
+  return callMethod(object, wire::getActionName, readString, index);
+}
+
+Reply<bool> doAction(const ObjectRef& object, std::int32_t index) {
+  return callMethod(object, wire::doAction, readBool, index);
+}
+
+Reply<double> currentValue(const ObjectRef& object) {
+  return getProperty(object, wire::currentValue, readDouble);
+}
+
+Reply<std::vector<ObjectRef>> matchesWithStates(const ObjectRef& object, StateBits wanted,
+                                                std::int32_t count) {
+  auto low = static_cast<std::int32_t>(wanted & 0xffffffffU);
+  auto high = static_cast<std::int32_t>(wanted >> 32);
+  // States (two words), then empty attributes, roles and interfaces, each
+  // with "match all"; not inverted; canonical order; traversing.
+  return callMethod(object, wire::getMatches, readRefs, 2U, low, high, wire::matchAll, 0U,
+                    wire::matchAll, 0U, wire::matchAll, 0U, wire::matchAll, 0,
+                    wire::sortCanonical, count, 1);
+}
+
+Reply<std::string> toolkitName(const ObjectRef& application) {
+  return getProperty(application, wire::toolkitName, readString);
+}
+
+Reply<std::string> toolkitVersion(const ObjectRef& application) {
+  return getProperty(application, wire::toolkitVersion, readString);
+}
+
+Reply<std::uint32_t> connectionPid(const std::string& busName) {
+  return callMethod(busDaemon(), wire::getConnectionPid, readUint32, busName.c_str());
+}
+
+}  // namespace focusctl::platform::atspi::calls

@@ -1,0 +1,194 @@
+// focusctl's own client of the accessibility bus, on sd-bus: the
+// connection, calls with timeouts of our own whose replies are collected
+// together, the event signals, and the poll loop of `watch`. No GLib and no
+// libatspi: a one-shot command pays for nothing it does not ask.
+//
+// Calls. Every call is sent the moment it is made and answers through a
+// Reply, which waits (serving the connection) only when it is read. Make
+// all the calls that do not depend on each other first, then read them:
+// they travel together and cost one round trip, not one each.
+//
+//   Reply<std::uint32_t> role = calls::role(element);
+//   Reply<std::string> name = calls::name(element);
+//   if (const auto* r = role.get()) ...   // waits for both at most once
+//
+// Timeouts. Each call may take callTimeoutMs. An application that let a
+// call time out is taken as hung for hungForMs: calls to it fail at once
+// meanwhile, so a stopped application costs one timeout, not one per call
+// (calls already in flight together expire together). A caller may also
+// set a budget for all further calls (setCallBudget); nothing does today,
+// since a slow but live toolkit (a GTK 4 walk of 10,000 elements) must be
+// allowed to finish.
+//
+// Events, for a consumer such as the watcher:
+//   1. onEvent(handler) once, then listenFor(wire::focusedChanged) and the
+//      like for each signal it needs (each adds a match rule for just that
+//      signal and asks the registry to have applications send it).
+//   2. onNameOwnerChanged(handler) for applications leaving the bus and
+//      the registry restarting (then call listenAgain()).
+//   3. runForever(). Handlers run only from the loop, never from inside a
+//      call's wait, so a handler may make calls and read them. Timers
+//      (addTimer) and watchReadable (the X11 connection) run from the same
+//      loop, one at a time; while nothing is due the loop sleeps in poll()
+//      with no timeout.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/atspi/atspi_wire.h"
+
+struct sd_bus_message;
+
+namespace focusctl::platform::atspi::bus {
+
+inline constexpr int callTimeoutMs = 800;
+inline constexpr int hungForMs = 1000;
+
+// An accessible object: its application's unique bus name and its path.
+struct ObjectRef {
+  std::string bus;
+  std::string path;
+  // AT-SPI's null reference, or nothing at all.
+  bool isNull() const { return bus.empty() || path.empty() || path == wire::nullPath; }
+  friend bool operator==(const ObjectRef&, const ObjectRef&) = default;
+};
+
+// Connects on first use and keeps the connection for the process: the
+// address from AT_SPI_BUS_ADDRESS, else from the X11 root window's
+// AT_SPI_BUS, else from the session bus's org.a11y.Bus (which is not started
+// for us if it is not running). False when none leads to a bus. Never
+// launches a bus; writes nothing to standard error.
+bool connected();
+// Our own unique name on the bus; empty without a connection.
+std::string uniqueName();
+
+// The unique name has left the bus (its application is gone), as far as
+// the messages received so far tell.
+bool hasLeft(const std::string& busName);
+
+// The application let a call time out within the last hungForMs.
+bool isHung(const std::string& busName);
+
+// From now on, every call ends within the budget (the remaining time
+// shortens each call's timeout); without one only callTimeoutMs holds.
+void setCallBudget(std::chrono::milliseconds budget);
+
+// The result of one call.
+struct Outcome {
+  bool done = false;
+  bool ok = false;
+  bool timedOut = false;
+  std::string errorName;  // the D-Bus error of a failed call, if any
+};
+
+namespace detail {
+struct Pending {
+  virtual ~Pending() = default;
+  // Reads the reply's body; false when it does not have the shape asked.
+  virtual bool parse(sd_bus_message* reply) = 0;
+  std::string destination;
+  Outcome outcome;
+  std::chrono::steady_clock::time_point sentAt;
+  int timeoutMs = 0;
+  // Run from the loop once the call is done, if set.
+  std::function<void()> then;
+};
+
+// Sends the method call (the arguments appended by append) and arranges for
+// the reply to land in pending. Never waits.
+using Appender = std::function<int(sd_bus_message*)>;
+void send(std::shared_ptr<Pending> pending, const std::string& destination,
+          const std::string& path, std::string_view interface, std::string_view member,
+          const Appender& append);
+// Serves the connection until the call is done.
+void awaitDone(Pending& pending);
+// Queues the call's then for the loop.
+void queueThen(std::shared_ptr<Pending> pending);
+}  // namespace detail
+
+template <typename T>
+class Reply {
+ public:
+  struct Slot : detail::Pending {
+    std::optional<T> value;
+    std::function<bool(sd_bus_message*, T&)> reader;
+    bool parse(sd_bus_message* reply) override {
+      T read{};
+      if (!reader(reply, read)) return false;
+      value = std::move(read);
+      return true;
+    }
+  };
+  explicit Reply(std::shared_ptr<Slot> slot) : slot_(std::move(slot)) {}
+
+  // The value, once the reply is in; null when the call failed.
+  const T* get() {
+    detail::awaitDone(*slot_);
+    return slot_->value ? &*slot_->value : nullptr;
+  }
+  // How the call ended (waits like get).
+  const Outcome& outcome() {
+    detail::awaitDone(*slot_);
+    return slot_->outcome;
+  }
+  // Without waiting: done runs from the loop (runForever) once the reply
+  // is in, never from inside another call's wait.
+  void then(std::function<void()> done) {
+    slot_->then = std::move(done);
+    if (slot_->outcome.done) detail::queueThen(slot_);
+  }
+
+ private:
+  std::shared_ptr<Slot> slot_;
+};
+
+// Serves the connection until every call sent so far has its reply (or has
+// failed): for calls whose replies nobody reads, like SetTextContents
+// followed by a read-back that must see it.
+void awaitAll();
+
+// Events.
+struct Event {
+  const wire::Signal* signal = nullptr;  // which of those listened for
+  ObjectRef source;                      // the sender and the object path
+  std::string detail;
+  std::int32_t detail1 = 0;
+  std::int32_t detail2 = 0;
+};
+void onEvent(std::function<void(const Event&)> handler);
+// Adds the signal's match rule and registers its event with the registry,
+// once per process for each signal.
+void listenFor(const wire::Signal& signal);
+// Registers every signal listened for with the registry again: after the
+// registry restarted, it knows of none.
+void listenAgain();
+
+struct NameChange {
+  std::string name;
+  std::string oldOwner;
+  std::string newOwner;
+};
+void onNameOwnerChanged(std::function<void(const NameChange&)> handler);
+
+// The loop.
+using TimerId = std::uint64_t;
+TimerId addTimer(std::chrono::milliseconds after, std::function<void()> callback);
+void cancelTimer(TimerId id);
+// Calls readable when fd has something to read, or before the loop sleeps
+// when waiting() says data is buffered already (Xlib reads events while it
+// waits for a reply); readable returns false to stop watching.
+void watchReadable(int fd, std::function<bool()> readable,
+                   std::function<bool()> waiting = nullptr);
+// Serves the bus, the watched descriptors and the timers; returns only if
+// polling itself fails. A lost bus connection leaves the rest served.
+void runForever();
+// The same for a while (tests serve the loop so).
+void runFor(std::chrono::milliseconds period);
+
+}  // namespace focusctl::platform::atspi::bus
