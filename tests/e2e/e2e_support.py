@@ -247,6 +247,33 @@ def window_origin(window):
     return window_rect(window)[:2]
 
 
+WATCH_LINES = frozenset({b"watching\n", b"fallback\n", b"ax\n"})
+
+
+def settle(watch, limit=STARTUP_LIMIT):
+    """The lines a watcher writes while the desktop settles: up to the first
+    pause of QUIET_PERIOD after a "watching". Only the three words, and the
+    last subscription written is a complete one."""
+    lines = []
+    deadline = time.monotonic() + limit
+    while True:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise AssertionError(f"no settled watcher within {limit} s: {lines!r}")
+        line = watch.stdout.next_line(
+            min(QUIET_PERIOD, left) if b"watching\n" in lines else left)
+        if line is None:
+            if b"watching\n" in lines:
+                break
+            continue
+        if line == b"":
+            raise AssertionError(f"watch ended after {lines!r}: {watch.describe_end()}")
+        lines.append(line)
+    if not set(lines) <= WATCH_LINES or [l for l in lines if l != b"ax\n"][-1] != b"watching\n":
+        raise AssertionError(f"watch did not settle on a subscription: {lines!r}")
+    return lines
+
+
 def wait_until_frontmost(pid):
     """Waits until focusctl itself sees pid as the frontmost application;
     returns that frontmost reply."""
