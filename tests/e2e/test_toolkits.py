@@ -82,7 +82,8 @@ FIELDS = {
     # Firefox tells a name from a placeholder apart from any other name by
     # nothing, so the name stays the title there.
     "firefox": [
-        ({"domIdentifier": "email", "title": "you@example.com"}, "write"),
+        ({"domIdentifier": "email", "role": "AXTextField", "title": "you@example.com"},
+         "write"),
         ({"domIdentifier": "notes", "role": "AXTextArea", "title": "Write notes here"}, "write"),
     ] + WEB_FIELDS,
     "chromium": [
@@ -154,32 +155,6 @@ class Toolkits(DesktopTestCase):
         self.assertTrue(wx <= x and x + width <= wx + ww and wy <= y
                         and y + height <= wy + wh, f"{reply} outside {wx, wy, ww, wh}")
 
-    def test_3_watch_follows_switches_and_typing(self):
-        watch = self.start_process([FOCUSCTL, "watch"])
-        for name in ("qt", "chromium", "gtk4", "firefox", "editor", "qt"):
-            with self.subTest(application=name):
-                self.apps[name].front()
-                settle(watch)
-                x_tool("xdotool", "key", "x")
-                watch.stdout.wait_for(lambda line: line == b"ax\n", EVENT_LIMIT,
-                                      f"typing in {name}")
-
-        # A stopped application coming to the front holds the watcher up
-        # for about a second at most; the next one is followed.
-        stopped, qt = self.apps["gtk4"], self.apps["qt"]
-        os.kill(stopped.pid, signal.SIGSTOP)
-        try:
-            x_tool("xdotool", "windowactivate", str(stopped.window))
-            time.sleep(0.2)
-            qt.front()
-            x_tool("xdotool", "key", "x")
-            watch.stdout.wait_for(lambda line: line == b"ax\n", EVENT_LIMIT + 1.0,
-                                  "typing after a stopped application")
-        finally:
-            os.kill(stopped.pid, signal.SIGCONT)
-        self.assertTrue(watch.running(), "watch ended on its own")
-        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
-
     def test_1_fields(self):
         for name, fields in FIELDS.items():
             app = self.apps[name]
@@ -244,12 +219,38 @@ class Toolkits(DesktopTestCase):
         editor = self.apps["editor"]
         editor.front()
         x_tool("xdotool", "key", "x", "ctrl+w")
+        self.addCleanup(x_tool, "xdotool", "key", "Escape")
         wait_until(lambda: x_tool("xdotool", "getactivewindow").strip(),
                    lambda window: int(window) != editor.window, STARTUP_LIMIT,
                    "the dialog")
         self.assertEqual(run_focusctl("frontmost")["pid"], editor.window_pid)
         self.read_until({"pid": editor.window_pid, "role": "AXCheckBox"})
-        x_tool("xdotool", "key", "Escape")
+
+    def test_3_watch_follows_switches_and_typing(self):
+        watch = self.start_process([FOCUSCTL, "watch"])
+        for name in ("qt", "chromium", "gtk4", "firefox", "editor", "qt"):
+            with self.subTest(application=name):
+                self.apps[name].front()
+                settle(watch)
+                x_tool("xdotool", "key", "x")
+                watch.stdout.wait_for(lambda line: line == b"ax\n", EVENT_LIMIT,
+                                      f"typing in {name}")
+
+        # A stopped application coming to the front holds the watcher up
+        # for about a second at most; the next one is followed.
+        stopped, chromium = self.apps["gtk4"], self.apps["chromium"]
+        os.kill(stopped.window_pid, signal.SIGSTOP)
+        try:
+            x_tool("xdotool", "windowactivate", str(stopped.window))
+            time.sleep(0.2)
+            chromium.front()
+            x_tool("xdotool", "key", "x")
+            watch.stdout.wait_for(lambda line: line == b"ax\n", EVENT_LIMIT + 1.0,
+                                  "typing after a stopped application")
+        finally:
+            os.kill(stopped.window_pid, signal.SIGCONT)
+        self.assertTrue(watch.running(), "watch ended on its own")
+        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
 
     def test_4_stopped_application(self):
         commands = [("read",), ("frontmost",), ("set", b64("frozen")), ("press",)]
@@ -265,8 +266,12 @@ class Toolkits(DesktopTestCase):
                         self.assertLess(time.monotonic() - start, STOPPED_LIMIT, members)
                         if args[0] in ("set", "press") and "reason" not in members:
                             self.assertEqual(members["error"], -25204, members)
+                        elif members["ok"]:
+                            self.assertEqual(members["pid"], app.window_pid, members)
             finally:
                 os.kill(app.window_pid, signal.SIGCONT)
+            # Running again, it answers again.
+            self.read_until({"pid": app.window_pid})
 
 
 if __name__ == "__main__":
