@@ -38,6 +38,7 @@ FIXTURE_APP_ID = "org.focusctl.Fixture"
 AWKWARD_TEXT = 'Zeile 1\nsay "hi" a/b c:\\d\tTab – Grüße ✓ 😀\n'
 
 _JSON_STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
+_GEOMETRY = re.compile(r"\{(-?\d+),(-?\d+)\}")
 
 
 def b64(text):
@@ -243,10 +244,6 @@ def window_rect(window):
             field("Width"), field("Height"))
 
 
-def window_origin(window):
-    return window_rect(window)[:2]
-
-
 WATCH_LINES = frozenset({b"watching\n", b"fallback\n", b"ax\n"})
 
 
@@ -300,7 +297,7 @@ class Fixture(Process):
 
     def expected_geometry(self):
         """The focused widget's "position" and "size" texts, from X."""
-        x, y = window_origin(active_window())
+        x, y, _, _ = window_rect(active_window())
         rx, ry, width, height = self.focus_rect
         return f"{{{x + rx},{y + ry}}}", f"{{{width},{height}}}"
 
@@ -324,6 +321,18 @@ class DesktopTestCase(unittest.TestCase):
         self.assertIs(reply["ok"], True, reply)
         self.assertIs(reply["trusted"], True, reply)
         return reply
+
+    def assert_on_screen(self, reply):
+        """Screen coordinates inside the active window, or no geometry."""
+        if reply["position"] == "" or reply["size"] == "":
+            self.assertEqual((reply["position"], reply["size"]), ("", ""), reply)
+            return
+        wx, wy, ww, wh = window_rect(active_window())
+        x, y = (int(n) for n in _GEOMETRY.fullmatch(reply["position"]).groups())
+        width, height = (int(n) for n in _GEOMETRY.fullmatch(reply["size"]).groups())
+        self.assertTrue(0 < width and 0 < height and wx <= x and x + width <= wx + ww
+                        and wy <= y and y + height <= wy + wh,
+                        f"{reply} outside {wx, wy, ww, wh}")
 
     def set_text(self, text):
         reply = run_focusctl("set", b64(text))

@@ -14,7 +14,7 @@ import time
 
 from e2e_support import (COMMAND_LIMIT, EVENT_LIMIT, FIXTURE_APP_ID, FIXTURE_APP_NAME,
                          FOCUSCTL, QUIET_PERIOD, STARTUP_LIMIT, DesktopTestCase,
-                         LineReader, main, run_focusctl, settle, wait_until,
+                         main, run_focusctl, settle, wait_until,
                          wait_until_frontmost, x_tool)
 
 SECOND = ("--app-id", "org.focusctl.FixtureTwo", "--app-name", "focusctl-fixture-two",
@@ -191,102 +191,45 @@ class RegistryRestart(WatchTestCase):
         self.assert_still_watching(watch)
 
 
-class UnreadWatch:
-    """A watcher whose controller reads its first line and then closes its
-    end of the pipe. Read without a thread of its own, so that closing
-    really leaves the pipe without a reader."""
-
-    def __init__(self, test, **popen_options):
-        self.popen = subprocess.Popen(
-            [FOCUSCTL, "watch"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE, start_new_session=True, **popen_options)
-        test.addCleanup(self.end)
-        self.stderr = LineReader(self.popen.stderr)
-
-    def first_line(self):
-        fd = self.popen.stdout.fileno()
-        line = b""
-        deadline = time.monotonic() + EVENT_LIMIT
-        while not line.endswith(b"\n"):
-            ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
-            if not ready:
-                raise AssertionError(f"no first line from watch, got {line!r}")
-            byte = os.read(fd, 1)
-            if not byte:
-                raise AssertionError(f"watch ended after {line!r}")
-            line += byte
-        return line
-
-    def quiet(self, period=QUIET_PERIOD):
-        ready, _, _ = select.select([self.popen.stdout.fileno()], [], [], period)
-        return not ready
-
-    def close_pipe(self):
-        self.popen.stdout.close()
-
-    def ended(self, limit=EVENT_LIMIT):
-        """The exit status once the process ended within limit, else None."""
-        try:
-            return self.popen.wait(timeout=limit)
-        except subprocess.TimeoutExpired:
-            return None
-
-    def end(self):
-        if self.popen.poll() is None:
-            self.popen.kill()
-            self.popen.wait()
-        self.stderr.rest()
-        if not self.popen.stdout.closed:
-            self.popen.stdout.close()
-        self.popen.stderr.close()
-
-
 class ControllerGoesAway(DesktopTestCase):
     """Once nobody reads its lines, a watcher must not live on: the next
     line it writes ends it, killed by SIGPIPE or by an exit of its own."""
 
-    ENDINGS = (0, -signal.SIGPIPE)
-
-    def setUp(self):
-        self.first = self.start_fixture("--focus", "placeholder")
-
-    def start_unread_watch(self, **popen_options):
-        watch = UnreadWatch(self, **popen_options)
-        self.assertEqual(watch.first_line(), b"watching\n")
-        self.assertTrue(watch.quiet())
-        return watch
-
-    def assert_ends(self, watch, what):
-        status = watch.ended()
-        self.assertIsNotNone(status, f"watch still runs after {what} with nobody reading")
-        self.assertIn(status, self.ENDINGS)
-        self.assertEqual(watch.stderr.rest(), b"")
-
-    def test_value_change_after_the_pipe_closed(self):
-        watch = self.start_unread_watch()
-        watch.close_pipe()
-        x_tool("xdotool", "type", "--delay", "0", "x")
-        self.assert_ends(watch, "a value change")
-
-    def test_idle_watcher_ends_at_the_next_activation(self):
-        watch = self.start_unread_watch()
-        watch.close_pipe()
-        # Nothing happens for a while; the first line after it is a rebuild's.
-        time.sleep(2 * QUIET_PERIOD)
-        self.start_fixture(*SECOND)
-        self.assert_ends(watch, "an activation")
-
-    def test_ends_where_the_controller_ignores_sigpipe(self):
+    def test_watch_ends_at_its_next_line(self):
+        self.start_fixture("--focus", "placeholder")
         # A controller that ignores SIGPIPE (Python does) and does not reset
         # it passes that on: the write fails with EPIPE instead of killing.
-        watch = self.start_unread_watch(restore_signals=False)
-        with open(f"/proc/{watch.popen.pid}/status", encoding="ascii") as status:
-            ignored = int(re.search(r"^SigIgn:\s*([0-9a-f]+)$", status.read(), re.M)
-                          .group(1), 16)
-        self.assertTrue(ignored & (1 << (signal.SIGPIPE - 1)), "SIGPIPE not ignored")
-        watch.close_pipe()
-        x_tool("xdotool", "type", "--delay", "0", "x")
-        self.assert_ends(watch, "a value change")
+        for event, sigpipe_ignored in (("x", False), ("x", True), ("activation", False)):
+            with self.subTest(event=event, sigpipe_ignored=sigpipe_ignored):
+                # Read without a thread, so that closing really leaves the
+                # pipe without a reader.
+                watch = subprocess.Popen(
+                    [FOCUSCTL, "watch"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE, start_new_session=True,
+                    restore_signals=not sigpipe_ignored)
+                self.addCleanup(watch.kill)
+                with open(f"/proc/{watch.pid}/status", encoding="ascii") as status:
+                    ignored = int(re.search(r"^SigIgn:\s*([0-9a-f]+)$", status.read(),
+                                            re.M).group(1), 16)
+                self.assertEqual(bool(ignored & (1 << (signal.SIGPIPE - 1))), sigpipe_ignored)
+                fd = watch.stdout.fileno()
+                self.assertTrue(select.select([fd], [], [], EVENT_LIMIT)[0], "no first line")
+                self.assertEqual(os.read(fd, 100), b"watching\n")
+                self.assertFalse(select.select([fd], [], [], QUIET_PERIOD)[0])
+                watch.stdout.close()
+                if event == "activation":
+                    # Idle for a while; the first line after it is a rebuild's.
+                    time.sleep(2 * QUIET_PERIOD)
+                    self.start_fixture(*SECOND)
+                else:
+                    x_tool("xdotool", "type", "--delay", "0", event)
+                try:
+                    status = watch.wait(timeout=EVENT_LIMIT)
+                except subprocess.TimeoutExpired:
+                    self.fail(f"watch still runs after {event} with nobody reading")
+                self.assertIn(status, (0, -signal.SIGPIPE))
+                self.assertEqual(watch.stderr.read(), b"")
+                watch.stderr.close()
 
 
 if __name__ == "__main__":

@@ -1,14 +1,21 @@
 #!/usr/bin/env python3
-"""read, set and press on GTK 3: every widget of the fixture application and
-zenity's entry dialog, whose entry is named only by a label."""
+"""focusctl on GTK 3: read, set and press on every widget of the fixture
+application and on zenity's entry dialog, whose entry is named only by a
+label; activate and frontmost between two applications; the exact lines of
+watch for value changes, focus moves and application switches."""
 
-from e2e_support import (AWKWARD_TEXT, EVENT_LIMIT, FIXTURE_APP_ID, FIXTURE_APP_NAME,
-                         STARTUP_LIMIT, DesktopTestCase, active_window, b64,
+import subprocess
+
+from e2e_support import (AWKWARD_TEXT, EVENT_LIMIT, FIXTURE, FIXTURE_APP_ID,
+                         FIXTURE_APP_NAME, FOCUSCTL, STARTUP_LIMIT, DesktopTestCase, b64,
                          json_string, main, run_focusctl, wait_until,
-                         wait_until_frontmost, window_rect, x_tool)
+                         wait_until_frontmost, x_tool)
 
 INVALID_TEXT = {"ok": False, "reason": "invalid-text"}
 PRESSED = {"ok": True, "method": "ax-press", "error": 0}
+SECOND_NAME = "focusctl-fixture-two"
+SECOND_ID = "org.focusctl.FixtureTwo"
+INVALID_PID = {"ok": False, "reason": "invalid-pid"}
 
 # Fixture widget: what read gives first, then (text set, what read gives).
 READ_AND_SET = {
@@ -114,13 +121,10 @@ class Gtk3(DesktopTestCase):
     def test_zenity_read_set_and_confirm(self):
         zenity = self.start_zenity()
         reply = self.read()
+        self.assertNotEqual(reply["position"], "")
+        self.assert_on_screen(reply)
         members = dict(reply.members)
-        geometry = [int(n) for n in (members.pop("position") + members.pop("size"))
-                    .replace("{", ",").replace("}", ",").split(",") if n]
-        x, y, width, height = geometry
-        wx, wy, ww, wh = window_rect(active_window())
-        self.assertTrue(width > 0 and height > 0 and wx <= x and x + width <= wx + ww
-                        and wy <= y and y + height <= wy + wh, reply)
+        del members["position"], members["size"]
         self.assertEqual(members, {
             "ok": True, "trusted": True, "pid": zenity.pid,
             # No GtkApplication id: the WM_CLASS class stands in for it.
@@ -144,6 +148,124 @@ class Gtk3(DesktopTestCase):
     def test_zenity_placeholder_inferred_from_the_label(self):
         self.start_zenity("--entry-text", "Name")
         self.assert_read({"title": "Name", "text": "Name", "placeholder": "Name"})
+
+
+class ActivateAndFrontmost(DesktopTestCase):
+    def setUp(self):
+        self.first = self.start_fixture("--focus", "labelled")
+        # Started last, so it is in front.
+        self.second = self.start_fixture("--focus", "placeholder", "--app-id", SECOND_ID,
+                                         "--app-name", SECOND_NAME, "--title", "Fixture Two")
+
+    def frontmost(self):
+        return run_focusctl("frontmost").members
+
+    def activate(self, pid):
+        reply = run_focusctl("activate", str(pid))
+        self.assertEqual(reply.members, {"ok": True, "method": "app-activate", "pid": pid})
+        # activate does not wait for the switch; frontmost must follow it.
+        wait_until_frontmost(pid)
+
+    def test_switching_back_and_forth(self):
+        second = {"ok": True, "pid": self.second.pid, "appName": SECOND_NAME,
+                  "bundleID": SECOND_ID}
+        first = {"ok": True, "pid": self.first.pid, "appName": FIXTURE_APP_NAME,
+                 "bundleID": FIXTURE_APP_ID}
+        self.assertEqual(self.frontmost(), second)
+
+        self.activate(self.first.pid)
+        self.assertEqual(self.frontmost(), first)
+        reply = self.read()
+        self.assertEqual((reply["pid"], reply["appName"], reply["bundleID"], reply["text"]),
+                         (self.first.pid, FIXTURE_APP_NAME, FIXTURE_APP_ID, "Ada Lovelace"))
+
+        self.activate(self.second.pid)
+        self.assertEqual(self.frontmost(), second)
+        reply = self.read()
+        self.assertEqual((reply["pid"], reply["bundleID"], reply["placeholder"]),
+                         (self.second.pid, SECOND_ID, "Search mail"))
+
+        # Activating the application already in front is accepted too.
+        self.activate(self.second.pid)
+        self.assertEqual(self.frontmost(), second)
+
+        # Leading zeros and a plus sign name the same process.
+        reply = run_focusctl("activate", f"+000{self.first.pid}")
+        self.assertEqual(reply.members,
+                         {"ok": True, "method": "app-activate", "pid": self.first.pid})
+        self.assertEqual(wait_until_frontmost(self.first.pid), first)
+
+    def test_ids_that_name_no_application(self):
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        for argument in ("12x", "", f" {self.first.pid}", f"{self.first.pid} ",
+                         "0x10", "2147483648", "-", str(gone.pid)):
+            with self.subTest(argument=argument):
+                self.assertEqual(run_focusctl("activate", argument).members, INVALID_PID)
+        self.assertEqual(run_focusctl("activate").members, INVALID_PID)
+        # Nothing moved.
+        self.assertEqual(self.frontmost()["pid"], self.second.pid)
+
+
+class Watch(DesktopTestCase):
+    def setUp(self):
+        self.first = self.start_fixture("--focus", "placeholder")
+        self.watch = self.start_process([FOCUSCTL, "watch"])
+        self.lines = self.watch.stdout
+        self.lines.expect(b"watching\n")
+        self.lines.expect_quiet()
+
+    def tearDown(self):
+        self.assertTrue(self.watch.running(), "watch ended on its own")
+        self.assertEqual(self.watch.close(), b"", "watch wrote to stderr")
+
+    def test_value_changes_and_focus_moves(self):
+        # A key typed by another process: one value change, one line.
+        x_tool("xdotool", "type", "--delay", "0", "x")
+        self.lines.expect(b"ax\n")
+        self.lines.expect_quiet()
+
+        # focusctl itself replacing the value: GTK reports the old text
+        # deleted and the new one inserted, two changes, two lines.
+        self.assertTrue(run_focusctl("set", "aGVsbG8=")["ok"])
+        self.lines.expect(b"ax\n", b"ax\n")
+        self.lines.expect_quiet()
+
+        # Focus moves to the next entry: the value registration follows it.
+        x_tool("xdotool", "key", "Tab")
+        self.lines.expect(b"watching\n", b"ax\n")
+        self.lines.expect_quiet()
+        self.assertEqual(run_focusctl("read")["title"], "Email")
+
+        # Changes of the newly focused entry are seen.
+        x_tool("xdotool", "key", "BackSpace")
+        self.lines.expect(b"ax\n")
+        self.lines.expect_quiet()
+
+    def test_application_switches(self):
+        second = self.start_process([FIXTURE, "--app-id", "org.focusctl.FixtureTwo",
+                                     "--app-name", "focusctl-fixture-two"])
+        second.stdout.wait_for(lambda line: line == b"ready\n", STARTUP_LIMIT,
+                               "ready from the second fixture")
+        # Another application comes to the front: one line from the rebuild.
+        self.lines.expect(b"watching\n", limit=STARTUP_LIMIT)
+        self.lines.expect_quiet()
+
+        # Its value changes are followed now.
+        x_tool("xdotool", "type", "--delay", "0", "y")
+        self.lines.expect(b"ax\n")
+        self.lines.expect_quiet()
+
+        # Back to the first one, through focusctl.
+        self.assertTrue(run_focusctl("activate", str(self.first.pid))["ok"])
+        self.lines.expect(b"watching\n", limit=STARTUP_LIMIT)
+        self.lines.expect_quiet()
+        wait_until_frontmost(self.first.pid)
+
+        x_tool("xdotool", "type", "--delay", "0", "z")
+        self.lines.expect(b"ax\n")
+        self.lines.expect_quiet()
+        self.assertEqual(run_focusctl("read")["text"], "z")
 
 
 if __name__ == "__main__":
