@@ -266,7 +266,8 @@ def settle(watch, limit=STARTUP_LIMIT):
         if line == b"":
             raise AssertionError(f"watch ended after {lines!r}: {watch.describe_end()}")
         lines.append(line)
-    if not set(lines) <= WATCH_LINES or [l for l in lines if l != b"ax\n"][-1] != b"watching\n":
+    subscriptions = [line for line in lines if line != b"ax\n"]
+    if not set(lines) <= WATCH_LINES or subscriptions[-1] != b"watching\n":
         raise AssertionError(f"watch did not settle on a subscription: {lines!r}")
     return lines
 

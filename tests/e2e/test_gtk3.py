@@ -139,7 +139,7 @@ class Gtk3(DesktopTestCase):
 
         # Tab past Cancel to OK, press it: zenity prints what its entry holds.
         x_tool("xdotool", "key", "Tab", "Tab")
-        wait_until(self.read, lambda reply: (reply["role"], reply["title"]) == ("AXButton", "OK"),
+        wait_until(self.read, lambda r: (r["role"], r["title"]) == ("AXButton", "OK"),
                    EVENT_LIMIT, "OK focused")
         self.assertEqual(run_focusctl("press").members, PRESSED)
         self.assertEqual(zenity.popen.wait(timeout=STARTUP_LIMIT), 0)

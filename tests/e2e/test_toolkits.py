@@ -12,9 +12,9 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (EVENT_LIMIT, FOCUSCTL, READ_KEYS, STARTUP_LIMIT,
-                         DesktopTestCase, Process, b64, main, run_focusctl, settle,
-                         wait_until, x_tool)
+from e2e_support import (EVENT_LIMIT, FOCUSCTL, QUIET_PERIOD, READ_KEYS,
+                         STARTUP_LIMIT, DesktopTestCase, Process, b64, main,
+                         run_focusctl, settle, wait_until, x_tool)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # PyQt5 and PyGObject come from Debian, for its own interpreter.
@@ -83,7 +83,8 @@ FIELDS = {
     "firefox": [
         ({"domIdentifier": "email", "role": "AXTextField", "title": "you@example.com"},
          "write"),
-        ({"domIdentifier": "notes", "role": "AXTextArea", "title": "Write notes here"}, "write"),
+        ({"domIdentifier": "notes", "role": "AXTextArea", "title": "Write notes here"},
+         "write"),
     ] + WEB_FIELDS,
     "chromium": [
         ({"domIdentifier": "email", "role": "AXTextField", "title": "",
@@ -170,8 +171,8 @@ class Toolkits(DesktopTestCase):
             # Confirmed by the length only, or refused; never shown.
             before = app.title_numbers()[0]
             members = run_focusctl("set", b64(SECRET)).members
-            wait_until(app.title_numbers,
-                       lambda numbers: numbers[0] == (len(SECRET) if members["ok"] else before),
+            length = len(SECRET) if members["ok"] else before
+            wait_until(app.title_numbers, lambda numbers: numbers[0] == length,
                        EVENT_LIMIT, "the password's length")
             if not members["ok"]:
                 self.assertIn(members["error"], (-25204, -25205), members)
@@ -227,6 +228,8 @@ class Toolkits(DesktopTestCase):
         # A stopped application coming to the front holds the watcher up
         # for about a second at most; the next one is followed.
         stopped, chromium = self.apps["gtk4"], self.apps["chromium"]
+        while watch.stdout.next_line(QUIET_PERIOD) not in (None, b""):
+            pass
         os.kill(stopped.window_pid, signal.SIGSTOP)
         try:
             start = time.monotonic()
