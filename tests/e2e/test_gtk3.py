@@ -6,7 +6,7 @@ watch for value changes, focus moves and application switches."""
 
 import subprocess
 
-from e2e_support import (AWKWARD_TEXT, EVENT_LIMIT, FIXTURE, FIXTURE_APP_ID,
+from e2e_support import (AWKWARD_TEXT, EVENT_LIMIT, FIXTURE_APP_ID,
                          FIXTURE_APP_NAME, FOCUSCTL, STARTUP_LIMIT, DesktopTestCase, b64,
                          json_string, main, run_focusctl, wait_until,
                          wait_until_frontmost, x_tool)
@@ -16,6 +16,7 @@ PRESSED = {"ok": True, "method": "ax-press", "error": 0}
 SECOND_NAME = "focusctl-fixture-two"
 SECOND_ID = "org.focusctl.FixtureTwo"
 INVALID_PID = {"ok": False, "reason": "invalid-pid"}
+SECOND = ("--app-id", SECOND_ID, "--app-name", SECOND_NAME, "--title", "Fixture Two")
 
 # Fixture widget: what read gives first, then (text set, what read gives).
 READ_AND_SET = {
@@ -154,8 +155,7 @@ class ActivateAndFrontmost(DesktopTestCase):
     def setUp(self):
         self.first = self.start_fixture("--focus", "labelled")
         # Started last, so it is in front.
-        self.second = self.start_fixture("--focus", "placeholder", "--app-id", SECOND_ID,
-                                         "--app-name", SECOND_NAME, "--title", "Fixture Two")
+        self.second = self.start_fixture("--focus", "placeholder", *SECOND)
 
     def frontmost(self):
         return run_focusctl("frontmost").members
@@ -208,64 +208,43 @@ class ActivateAndFrontmost(DesktopTestCase):
 
 
 class Watch(DesktopTestCase):
-    def setUp(self):
-        self.first = self.start_fixture("--focus", "placeholder")
-        self.watch = self.start_process([FOCUSCTL, "watch"])
-        self.lines = self.watch.stdout
-        self.lines.expect(b"watching\n")
-        self.lines.expect_quiet()
+    def test_exact_lines(self):
+        first = self.start_fixture("--focus", "placeholder")
+        watch = self.start_process([FOCUSCTL, "watch"])
 
-    def tearDown(self):
-        self.assertTrue(self.watch.running(), "watch ended on its own")
-        self.assertEqual(self.watch.close(), b"", "watch wrote to stderr")
+        def type_text(text):
+            x_tool("xdotool", "type", "--delay", "0", text)
 
-    def test_value_changes_and_focus_moves(self):
-        # A key typed by another process: one value change, one line.
-        x_tool("xdotool", "type", "--delay", "0", "x")
-        self.lines.expect(b"ax\n")
-        self.lines.expect_quiet()
-
-        # focusctl itself replacing the value: GTK reports the old text
-        # deleted and the new one inserted, two changes, two lines.
-        self.assertTrue(run_focusctl("set", "aGVsbG8=")["ok"])
-        self.lines.expect(b"ax\n", b"ax\n")
-        self.lines.expect_quiet()
-
-        # Focus moves to the next entry: the value registration follows it.
-        x_tool("xdotool", "key", "Tab")
-        self.lines.expect(b"watching\n", b"ax\n")
-        self.lines.expect_quiet()
-        self.assertEqual(run_focusctl("read")["title"], "Email")
-
-        # Changes of the newly focused entry are seen.
-        x_tool("xdotool", "key", "BackSpace")
-        self.lines.expect(b"ax\n")
-        self.lines.expect_quiet()
-
-    def test_application_switches(self):
-        second = self.start_process([FIXTURE, "--app-id", "org.focusctl.FixtureTwo",
-                                     "--app-name", "focusctl-fixture-two"])
-        second.stdout.wait_for(lambda line: line == b"ready\n", STARTUP_LIMIT,
-                               "ready from the second fixture")
-        # Another application comes to the front: one line from the rebuild.
-        self.lines.expect(b"watching\n", limit=STARTUP_LIMIT)
-        self.lines.expect_quiet()
-
-        # Its value changes are followed now.
-        x_tool("xdotool", "type", "--delay", "0", "y")
-        self.lines.expect(b"ax\n")
-        self.lines.expect_quiet()
-
-        # Back to the first one, through focusctl.
-        self.assertTrue(run_focusctl("activate", str(self.first.pid))["ok"])
-        self.lines.expect(b"watching\n", limit=STARTUP_LIMIT)
-        self.lines.expect_quiet()
-        wait_until_frontmost(self.first.pid)
-
-        x_tool("xdotool", "type", "--delay", "0", "z")
-        self.lines.expect(b"ax\n")
-        self.lines.expect_quiet()
-        self.assertEqual(run_focusctl("read")["text"], "z")
+        # What happens on the desktop, and exactly the lines it gives.
+        steps = [
+            (lambda: None, [b"watching\n"]),
+            # A key typed by another process: one value change.
+            (lambda: type_text("x"), [b"ax\n"]),
+            # focusctl replacing the value: GTK reports the old text deleted
+            # and the new one inserted, two changes.
+            (lambda: self.set_text("hello"), [b"ax\n", b"ax\n"]),
+            # The focus moves on to the next entry; the value registration
+            # follows it.
+            (lambda: x_tool("xdotool", "key", "Tab"), [b"watching\n", b"ax\n"]),
+            (lambda: x_tool("xdotool", "key", "BackSpace"), [b"ax\n"]),
+            # Another application comes to the front, and is followed.
+            (lambda: self.start_fixture(*SECOND), [b"watching\n"]),
+            (lambda: type_text("y"), [b"ax\n"]),
+            # Back to the first one, through focusctl.
+            (lambda: run_focusctl("activate", str(first.pid)), [b"watching\n"]),
+            (lambda: (wait_until_frontmost(first.pid), type_text("z")), [b"ax\n"]),
+        ]
+        for index, (action, lines) in enumerate(steps):
+            with self.subTest(step=index):
+                action()
+                watch.stdout.expect(*lines, limit=STARTUP_LIMIT)
+                watch.stdout.expect_quiet()
+        # Coming back selects the entry's text, so "z" replaced it.
+        reply = self.read()
+        self.assertEqual((reply["pid"], reply["title"], reply["text"]),
+                         (first.pid, "Email", "z"))
+        self.assertTrue(watch.running(), "watch ended on its own")
+        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
 
 
 if __name__ == "__main__":
