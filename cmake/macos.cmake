@@ -1,17 +1,8 @@
 # macOS settings, included by the top-level CMakeLists.txt inside if(APPLE).
 #
-# Deployment target: macOS 11. CMake reads CMAKE_OSX_DEPLOYMENT_TARGET best
-# before the first project() call (for example -DCMAKE_OSX_DEPLOYMENT_TARGET=11.0
-# on the command line, or the MACOSX_DEPLOYMENT_TARGET environment variable);
-# this file runs after project(), where the platform module has already
-# created the cache entry, empty unless one of those was given. An empty entry
-# is filled in here, before any target exists, and still reaches every
-# compile and link line; a value given by the user is kept.
-if(NOT CMAKE_OSX_DEPLOYMENT_TARGET)
-  set(CMAKE_OSX_DEPLOYMENT_TARGET "11.0" CACHE STRING
-      "Minimum macOS version to run on" FORCE)
-endif()
-if(CMAKE_OSX_DEPLOYMENT_TARGET VERSION_LESS 11.0)
+# The deployment target is given before project() in the top-level
+# CMakeLists.txt; one chosen by the user must not be older than macOS 11.
+if(CMAKE_OSX_DEPLOYMENT_TARGET AND CMAKE_OSX_DEPLOYMENT_TARGET VERSION_LESS 11.0)
   message(FATAL_ERROR "focusctl needs macOS 11 or later "
                       "(CMAKE_OSX_DEPLOYMENT_TARGET is ${CMAKE_OSX_DEPLOYMENT_TARGET})")
 endif()

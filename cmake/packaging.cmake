@@ -28,12 +28,32 @@ else()
 endif()
 install(FILES ${focusctl_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# Debian wants the licence as /usr/share/doc/<package>/copyright.
-if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
-          DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
-  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+# Debian wants the licence as /usr/share/doc/<package>/copyright, in its
+# machine-readable format. It is made from LICENSE, so the two cannot drift
+# apart: the holder from the "Copyright (c)" line, then the licence text with
+# each line indented by one space and an empty line written as " .".
+set(focusctl_license_file ${PROJECT_SOURCE_DIR}/LICENSE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${focusctl_license_file})
+file(READ ${focusctl_license_file} focusctl_license)
+if(NOT focusctl_license MATCHES "\nCopyright \\(c\\) ([^\n]+)\n\n(.+)$")
+  message(FATAL_ERROR "LICENSE: no \"Copyright (c) ...\" line followed by the licence text")
 endif()
+set(focusctl_copyright_holder "${CMAKE_MATCH_1}")
+string(STRIP "${CMAKE_MATCH_2}" focusctl_license_text)
+string(REPLACE "\n" "\n " focusctl_license_text "${focusctl_license_text}")
+string(REPLACE "\n \n" "\n .\n" focusctl_license_text "${focusctl_license_text}")
+# Debian's name for this MIT licence is Expat.
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/doc/copyright @ONLY CONTENT [[
+Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: focusctl
+
+Files: *
+Copyright: @focusctl_copyright_holder@
+License: Expat
+ @focusctl_license_text@
+]])
+install(FILES ${PROJECT_BINARY_DIR}/doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+set(CPACK_RESOURCE_FILE_LICENSE ${focusctl_license_file})
 
 set(CPACK_PACKAGE_NAME focusctl)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

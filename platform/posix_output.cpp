@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,7 +11,21 @@
 
 namespace focusctl::platform {
 
+namespace {
+
+// A controller may close its end before reading the reply, and the buffered
+// reply is only written at exit: SIGPIPE would then end the process with
+// status 141. Ignored, the write fails with EPIPE instead and the status
+// stays 0. Nothing is exec'd from here, so the setting goes nowhere else.
+void ignoreBrokenPipe() {
+  static const bool ignored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  static_cast<void>(ignored);
+}
+
+}  // namespace
+
 void writeOutput(std::string_view bytes) {
+  ignoreBrokenPipe();
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
@@ -18,6 +33,7 @@ void writeLineNow(std::string_view line) {
   // One write(2) of the whole line, so a reader never sees half a line;
   // a short write (a full pipe being drained) is continued, and so is a
   // non-blocking descriptor once it can take more.
+  ignoreBrokenPipe();
   const char* data = line.data();
   std::size_t left = line.size();
   while (left > 0) {
@@ -29,9 +45,8 @@ void writeLineNow(std::string_view line) {
         ::poll(&out, 1, -1);
         continue;
       }
-      // Nobody can read the lines any more. A closed pipe normally ends the
-      // process by SIGPIPE; a controller that ignores SIGPIPE passes that on
-      // to us, and the watcher would then run for ever with no reader.
+      // Nobody can read the lines any more (EPIPE, with SIGPIPE ignored):
+      // the watcher would otherwise run for ever with no reader.
       std::_Exit(0);
     }
     data += written;

@@ -46,7 +46,8 @@ bool isSearchField(const RoleFacts& facts) {
 
 bool roleNeedsStates(AtspiRole role) {
   return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY ||
-         role == ATSPI_ROLE_EDITBAR || role == ATSPI_ROLE_COMBO_BOX;
+         role == ATSPI_ROLE_EDITBAR || role == ATSPI_ROLE_COMBO_BOX ||
+         axRole(RoleFacts{role, false, false, {}, {}}) == "AXGroup";
 }
 
 bool roleNeedsAttributes(AtspiRole role) { return isTextFieldRole(role); }
@@ -171,8 +172,10 @@ std::string_view axRole(const RoleFacts& facts) {
       return "AXUnknown";
     default:
       // Containers and structure: panels, fillers, sections, paragraphs,
-      // landmarks, calendars, file choosers and every role added later.
-      return "AXGroup";
+      // landmarks, calendars, file choosers and every role added later. An
+      // editable one is a web page's contenteditable region, which browsers
+      // on macOS report as a text area.
+      return facts.editable ? "AXTextArea" : "AXGroup";
   }
 }
 
@@ -232,13 +235,35 @@ bool hasNonTextValue(AtspiRole role) {
 }
 
 std::optional<int> pressActionIndex(const std::vector<std::string>& names) {
-  for (std::string_view wanted : {"press", "click", "activate"}) {
+  // What each toolkit calls the click of an element: GTK "click" (buttons)
+  // and "activate" (entries, rows), Qt "Press" and "Toggle" (checkable
+  // buttons), GTK 4 "toggle" (switches), and the browsers' default-action
+  // verbs, each the element's click ("jump" for links, "check"/"uncheck",
+  // "select" for options, "switch" for tabs, "open"/"close" for pop-ups,
+  // "expand"/"collapse" for disclosures, "clickAncestor" for text inside a
+  // link). Any other action
+  // (GTK 4 widget actions such as "spelling.enabled", Qt "SetFocus" or
+  // "ShowMenu") is not a press.
+  static constexpr std::array<std::string_view, 3> preferred = {"press", "click",
+                                                                "activate"};
+  static constexpr std::array<std::string_view, 12> others = {
+      "toggle", "jump",   "check",  "uncheck",  "select",        "switch",
+      "open",   "close",  "expand", "collapse", "clickAncestor", "click-ancestor"};
+  for (std::string_view wanted : preferred) {
     for (std::size_t i = 0; i < names.size(); ++i) {
       if (equalsIgnoringCase(names[i], wanted)) return static_cast<int>(i);
     }
   }
-  if (names.empty()) return std::nullopt;
-  return 0;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::string_view wanted : others) {
+      if (equalsIgnoringCase(names[i], wanted)) return static_cast<int>(i);
+    }
+  }
+  return std::nullopt;
+}
+
+bool nameIsPlaceholder(std::optional<std::string_view> nameFrom) {
+  return nameFrom && equalsIgnoringCase(*nameFrom, "placeholder");
 }
 
 Liveness livenessFromErrorName(std::string_view errorName) {

@@ -17,7 +17,8 @@ namespace focusctl::platform::atspi {
 struct RoleFacts {
   AtspiRole role = ATSPI_ROLE_INVALID;
   bool multiLine = false;          // state MULTI_LINE
-  bool editable = false;           // state EDITABLE
+  bool editable = false;           // state EDITABLE (asked of text entries,
+                                   // combo boxes and group roles)
   std::string_view textInputType;  // object attribute "text-input-type"
   std::string_view xmlRoles;       // object attribute "xml-roles"
 };
@@ -41,8 +42,13 @@ bool isWindowRole(AtspiRole role);
 bool hasNonTextValue(AtspiRole role);
 
 // The action that performs "AXPress": the first of "press", "click" and
-// "activate" (any letter case), else the first action; none without actions.
+// "activate" (any letter case), else the first other action that names a
+// click in some toolkit; none when no action is a press.
 std::optional<int> pressActionIndex(const std::vector<std::string>& names);
+
+// Whether the accessible name was taken from the placeholder, as Chromium
+// says in the object attribute "name-from".
+bool nameIsPlaceholder(std::optional<std::string_view> nameFrom);
 
 // What a failed call's D-Bus error name says about the element it was made on.
 enum class Liveness { vanished, unreachable, alive };

@@ -4,6 +4,7 @@
 
 #include <atspi/atspi.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -33,5 +34,16 @@ ResultCode failureCode(AtspiAccessible* element);
 // with an ordinary-looking value): nothing when the element is reachable and
 // not defunct, else the code failureCode gives.
 std::optional<ResultCode> unreachableCode(AtspiAccessible* element);
+
+// The element's application left a probe unanswered (it may be stopped or
+// hung) recently enough (freshness.h) that asking it again would only wait
+// out another timeout.
+bool knownUnresponsive(AtspiAccessible* element);
+
+// Asks the element's application for its state without waiting. done
+// runs later from the GLib main loop (never inside another call), with
+// false when the application did not answer within a call's time, which is
+// then remembered as above.
+void probeLater(AtspiAccessible* element, std::function<void(bool)> done);
 
 }  // namespace focusctl::platform::atspi

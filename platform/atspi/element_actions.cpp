@@ -19,14 +19,21 @@ bool representableOnBus(std::string_view text) {
 }
 
 // Whether the element now holds the text. Some toolkits answer a write with
-// success and change nothing; a password is not read back (toolkits answer
-// with its mask anyway), nor is an element without a Text interface. Only
-// the facts that tell a password field are asked, and only those not yet
-// known through this handle.
+// success and change nothing; an element without a Text interface is taken
+// at its word. A password is never read: its character count confirms it
+// (one browser ignores writes to password fields), and a count that cannot
+// be read confirms nothing. Only the facts that tell a password field are
+// asked, and only those not yet known through this handle.
 bool readsBackAs(ElementFacts& facts, const std::string& expected) {
-  if (facts.isSecureText()) return true;
+  bool secure = facts.isSecureText();
   GRef<AtspiText> text(atspi_accessible_get_text_iface(facts.element()));
   if (!text) return true;
+  if (secure) {
+    ErrorSlot error;
+    int count = atspi_text_get_character_count(text.get(), error.out());
+    return !error && count == g_utf8_strlen(expected.data(),
+                                            static_cast<gssize>(expected.size()));
+  }
   std::optional<std::string> now = wholeText(text.get());
   // Unreadable now: the toolkit's own answer stands.
   return !now || *now == expected;

@@ -64,13 +64,42 @@ CopiedAttribute readLabel(ElementFacts& facts) {
   return text(std::move(label));
 }
 
+CopiedAttribute readObjectAttribute(ElementFacts& facts,
+                                    std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    std::optional<std::string_view> value = facts.attribute(name);
+    if (facts.failed()) return failed(facts.failure());
+    if (value) return text(std::string(*value));
+  }
+  return failed(code::attributeUnsupported);
+}
+
+// The accessible name, unless it is only the placeholder standing in for a
+// missing label: that is no title.
 CopiedAttribute readTitle(ElementFacts& facts) {
   ErrorSlot error;
   std::string name =
       takeString(atspi_accessible_get_name(facts.element(), error.out()));
   if (error) return failed(failureOf(facts));
-  if (!name.empty()) return text(std::move(name));
-  return readLabel(facts);
+  if (name.empty()) return readLabel(facts);
+  if (nameIsPlaceholder(facts.attribute("name-from"))) return text({});
+  return text(std::move(name));
+}
+
+// Chromium gives no placeholder attribute when the name was taken from the
+// placeholder: the name is the placeholder then.
+CopiedAttribute readPlaceholder(ElementFacts& facts) {
+  CopiedAttribute placeholder =
+      readObjectAttribute(facts, {"placeholder-text", "placeholder"});
+  if (placeholder.code != code::attributeUnsupported ||
+      !nameIsPlaceholder(facts.attribute("name-from"))) {
+    return placeholder;
+  }
+  ErrorSlot error;
+  std::string name =
+      takeString(atspi_accessible_get_name(facts.element(), error.out()));
+  if (error) return failed(failureOf(facts));
+  return text(std::move(name));
 }
 
 CopiedAttribute readDescription(ElementFacts& facts) {
@@ -107,16 +136,6 @@ CopiedAttribute readValue(ElementFacts& facts) {
   return failed(code::attributeUnsupported);
 }
 
-CopiedAttribute readObjectAttribute(ElementFacts& facts,
-                                    std::initializer_list<const char*> names) {
-  for (const char* name : names) {
-    std::optional<std::string_view> value = facts.attribute(name);
-    if (facts.failed()) return failed(facts.failure());
-    if (value) return text(std::string(*value));
-  }
-  return failed(code::attributeUnsupported);
-}
-
 CopiedAttribute readIdentifier(ElementFacts& facts) {
   ErrorSlot error;
   gchar* id = atspi_accessible_get_accessible_id(facts.element(), error.out());
@@ -129,6 +148,7 @@ CopiedAttribute readExtents(ElementFacts& facts, bool position) {
   const ElementFacts::Extents& extents = facts.extents();
   if (extents.code != code::success) return failed(extents.code);
   if (position) {
+    if (!extents.positionKnown) return failed(code::cannotComplete);
     return {code::success, Point{static_cast<double>(extents.rect.x),
                                  static_cast<double>(extents.rect.y)}};
   }
@@ -150,10 +170,7 @@ CopiedAttribute copyElementAttribute(ElementFacts& element,
       {"AXTitle", readTitle},
       {"AXDescription", readDescription},
       {"AXValue", readValue},
-      {"AXPlaceholderValue",
-       [](ElementFacts& facts) {
-         return readObjectAttribute(facts, {"placeholder-text", "placeholder"});
-       }},
+      {"AXPlaceholderValue", readPlaceholder},
       {"AXIdentifier", readIdentifier},
       {"AXDOMIdentifier",
        [](ElementFacts& facts) { return readObjectAttribute(facts, {"id"}); }},

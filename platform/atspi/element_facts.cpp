@@ -1,8 +1,11 @@
 #include "platform/atspi/element_facts.h"
 
 #include <memory>
+#include <vector>
 
 #include "platform/atspi/bus_session.h"
+#include "platform/atspi/registered_applications.h"
+#include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform::atspi {
 namespace {
@@ -12,6 +15,65 @@ struct RectFree {
     if (rect != nullptr) g_boxed_free(ATSPI_TYPE_RECT, rect);
   }
 };
+using RectPtr = std::unique_ptr<AtspiRect, RectFree>;
+
+// The X11 windows of the element's process, and the one that holds it: the
+// active window when the process owns it, else the process's only window.
+struct HoldingWindow {
+  bool processHasWindows = false;
+  std::optional<x11::WindowId> window;
+};
+
+HoldingWindow windowHolding(AtspiAccessible* element) {
+  Pid pid = applicationPid(element);
+  if (pid <= 0) return {};
+  HoldingWindow found;
+  if (x11::activeWindowPid() == pid) found.window = x11::knownActiveWindowOf(pid);
+  std::vector<x11::WindowId> windows = x11::windowsOfPid(pid);
+  found.processHasWindows = found.window || !windows.empty();
+  if (!found.window && windows.size() == 1) found.window = windows.front();
+  return found;
+}
+
+// GTK 4 has no screen coordinates: it answers window-relative extents for
+// every coordinate type. The toolkit is a property of the application
+// element only.
+bool windowRelativeToolkit(AtspiAccessible* element) {
+  ErrorSlot error;
+  GRef<AtspiAccessible> application(atspi_accessible_get_application(element, error.out()));
+  if (!application) return false;
+  std::string name =
+      takeString(atspi_accessible_get_toolkit_name(application.get(), error.out()));
+  if (name != "GTK" && name != "gtk") return false;
+  std::string version =
+      takeString(atspi_accessible_get_toolkit_version(application.get(), error.out()));
+  return !version.empty() && version.front() >= '4' && version.front() <= '9';
+}
+
+// Makes the extents screen coordinates; false when the position is not
+// known in them. A toolkit that tells the coordinate types apart gives two
+// different answers, unless the window lies at the screen's origin. Where
+// both agree, the toolkit may answer screen coordinates for both (Qt) or
+// window-relative ones for both (GTK 4, and every toolkit on Wayland, where
+// there is no global origin): the window's X11 origin turns the latter into
+// screen coordinates, and without an X11 window nothing does.
+bool toScreen(AtspiComponent* component, AtspiAccessible* element, AtspiRect& rect) {
+  ErrorSlot error;
+  RectPtr inWindow(
+      atspi_component_get_extents(component, ATSPI_COORD_TYPE_WINDOW, error.out()));
+  if (!inWindow || error || inWindow->x != rect.x || inWindow->y != rect.y) {
+    return true;
+  }
+  HoldingWindow holding = windowHolding(element);
+  if (!holding.processHasWindows) return false;
+  if (!windowRelativeToolkit(element)) return true;
+  std::optional<x11::Origin> origin =
+      holding.window ? x11::windowOrigin(*holding.window) : std::nullopt;
+  if (!origin) return false;
+  rect.x += origin->x;
+  rect.y += origin->y;
+  return true;
+}
 
 }  // namespace
 
@@ -112,7 +174,7 @@ const ElementFacts::Extents& ElementFacts::extents() {
     return extents_.emplace(answer);
   }
   ErrorSlot error;
-  std::unique_ptr<AtspiRect, RectFree> rect(atspi_component_get_extents(
+  RectPtr rect(atspi_component_get_extents(
       component.get(), ATSPI_COORD_TYPE_SCREEN, error.out()));
   if (!rect || error) {
     answer.code = failureCode(element_);
@@ -129,6 +191,9 @@ const ElementFacts::Extents& ElementFacts::extents() {
   }
   answer.code = code::success;
   answer.rect = *rect;
+  // Firefox answers -1,-1 for a position it does not know yet.
+  answer.positionKnown = !(rect->x == -1 && rect->y == -1) &&
+                         toScreen(component.get(), element_, answer.rect);
   return extents_.emplace(answer);
 }
 

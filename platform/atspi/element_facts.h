@@ -51,6 +51,8 @@ class ElementFacts {
   struct Extents {
     ResultCode code = code::failure;
     AtspiRect rect{};
+    // False when the toolkit gave no screen position (its size still holds).
+    bool positionKnown = false;
   };
   // The Component extents in screen coordinates (position and size come
   // from one call); -25205 without Component.

@@ -17,16 +17,20 @@ struct FocusAnswer {
   ResultCode code = code::noValue;
   GRef<AtspiAccessible> element;
   Pid pid = 0;
+  // False when no window of the application said ACTIVE and the focus was
+  // looked for in all of its windows.
+  bool windowSaysActive = true;
 };
 
-// The focused element inside one application (its root element and pid).
-// -25212 when the application has no active window or nothing in it has
-// focus.
+// The focused element inside one application (its root element and pid):
+// in its ACTIVE window, or where none says ACTIVE, in the first window
+// holding a FOCUSED element. -25212 when nothing has focus.
 FocusAnswer focusInApplication(AtspiAccessible* application, Pid pid);
 
 // The focused element of the desktop: in the application owning the X11
-// active window, or, without one, in whichever application has an active
-// window.
+// active window, unless another application has an ACTIVE window while
+// that one has none; without an X11 active window, in whichever
+// application has an ACTIVE window.
 FocusAnswer focusOnDesktop();
 
 struct ActiveApplication {

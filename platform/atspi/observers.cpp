@@ -193,6 +193,8 @@ bool isWindow(const Queued& item) {
   return !error && isWindowRole(role);
 }
 
+void onActiveWindowChanged();
+
 void deliverActivation(const Queued& item) {
   Pid owner = applicationPid(item.source.get());
   if (owner <= 0) return;
@@ -205,6 +207,16 @@ void deliverActivation(const Queued& item) {
   // before the application was ready.
   if (owner == activeApplication && activeApplicationFromAtspi) return;
   if (!isWindow(item)) return;
+  // Toolkits send these out of order (a window being left may say active 0,
+  // then 1, then activate, then deactivate), and an application resumed
+  // after a stop sends the ones it owed. Where X11 names another
+  // application's window as active, that one is in front: the X11 side is
+  // looked at again once it has settled, in case it lags behind.
+  if (std::optional<Pid> front = x11::activeWindowPid();
+      front && *front > 0 && *front != owner) {
+    onActiveWindowChanged();
+    return;
+  }
   activeApplication = owner;
   activeApplicationFromAtspi = true;
   activating = owner;
@@ -218,6 +230,12 @@ bool activationQueued() {
   });
 }
 
+void activateFromX11(Pid owner) {
+  activeApplication = owner;
+  activeApplicationFromAtspi = false;
+  callActivationHandlers();
+}
+
 gboolean checkActiveWindow(gpointer) {
   activeWindowCheck = 0;
   // AT-SPI is about to tell; let it.
@@ -227,11 +245,23 @@ gboolean checkActiveWindow(gpointer) {
   }
   desktopMayHaveChanged();
   Pid owner = x11::activeWindowPid().value_or(0);
-  if (activeApplication != owner) {
-    activeApplication = owner;
-    activeApplicationFromAtspi = false;
-    callActivationHandlers();
+  // No X11 window active while AT-SPI named an application: under XWayland
+  // a Wayland application is in front, and AT-SPI's word stands.
+  if (owner == 0 && activeApplication && activeApplicationFromAtspi) return G_SOURCE_REMOVE;
+  if (activeApplication == owner) return G_SOURCE_REMOVE;
+  GRef<AtspiAccessible> root = owner > 0 ? applicationForPid(owner) : nullptr;
+  if (!root) {
+    activateFromX11(owner);
+    return G_SOURCE_REMOVE;
   }
+  // An application that AT-SPI did not tell of may be stopped or hung. It
+  // is asked first while the watcher goes on serving the others; one that
+  // did not answer in time is not asked again while the handlers run.
+  probeLater(root.get(), [owner](bool) {
+    if (x11::activeWindowPid().value_or(0) == owner && activeApplication != owner) {
+      activateFromX11(owner);
+    }
+  });
   return G_SOURCE_REMOVE;
 }
 

@@ -77,7 +77,9 @@ RunningApplication frontmostApplication() {
   if (std::optional<Pid> pid = atspi::applicationBeingActivated()) {
     return RunningApplication(new ApplicationRef{*pid, std::nullopt, std::nullopt});
   }
-  if (std::optional<Pid> pid = x11::activeWindowPid()) {
+  // No X11 window active (under XWayland: a Wayland application in front):
+  // AT-SPI decides.
+  if (std::optional<Pid> pid = x11::activeWindowPid(); pid && *pid > 0) {
     return RunningApplication(new ApplicationRef{*pid, std::nullopt, std::nullopt});
   }
   if (!atspi::busConnected()) return RunningApplication();

@@ -383,6 +383,19 @@ std::optional<std::string> windowTitle(WindowId window) {
   return utf8Property(*x, static_cast<Window>(window), x->atoms[netWmName]);
 }
 
+std::optional<Origin> windowOrigin(WindowId window) {
+  Connection* x = connection();
+  if (x == nullptr || window == None) return std::nullopt;
+  int originX = 0;
+  int originY = 0;
+  Window child = None;
+  if (XTranslateCoordinates(x->display, static_cast<Window>(window), root(*x), 0,
+                            0, &originX, &originY, &child) == 0) {
+    return std::nullopt;
+  }
+  return Origin{originX, originY};
+}
+
 bool watchActiveWindow(void (*changed)()) {
   Connection* x = connection();
   if (x == nullptr || changed == nullptr || !ewmhManagerRunning(*x)) return false;

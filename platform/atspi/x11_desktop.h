@@ -42,6 +42,13 @@ std::optional<WindowClass> windowClass(WindowId window);
 std::optional<std::string> gtkApplicationId(WindowId window);
 std::optional<std::string> windowTitle(WindowId window);
 
+// Where the window's top-left corner lies on the screen.
+struct Origin {
+  int x = 0;
+  int y = 0;
+};
+std::optional<Origin> windowOrigin(WindowId window);
+
 // Calls changed() from the GLib main loop whenever the root window's
 // _NET_ACTIVE_WINDOW property changes, for the rest of the process. False
 // (and nothing is watched) unless an EWMH window manager maintains it.

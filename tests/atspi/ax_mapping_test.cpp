@@ -3,7 +3,9 @@
 // action, and which D-Bus errors mean that an element has gone.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/atspi/ax_mapping.h"
@@ -52,6 +54,11 @@ TEST(AxMapping, RolesAndSubrolesFollowTheDocumentedTable) {
       {facts(ATSPI_ROLE_TERMINAL), "AXTextArea", ""},
       {facts(ATSPI_ROLE_APPLICATION), "AXApplication", ""},
       {facts(ATSPI_ROLE_PANEL), "AXGroup", ""},
+      // A contenteditable region, as browsers on macOS report it.
+      {facts(ATSPI_ROLE_SECTION, false, true), "AXTextArea", ""},
+      {facts(ATSPI_ROLE_PARAGRAPH, true, true), "AXTextArea", ""},
+      {facts(ATSPI_ROLE_PUSH_BUTTON, false, true), "AXButton", ""},
+      {facts(ATSPI_ROLE_DOCUMENT_WEB, false, true), "AXWebArea", ""},
       {facts(ATSPI_ROLE_UNKNOWN), "AXUnknown", ""},
       {facts(ATSPI_ROLE_INVALID), "AXUnknown", ""},
       // A role from a newer AT-SPI than this table knows.
@@ -100,6 +107,7 @@ TEST(AxMapping, OnlyRolesThatDependOnThemAskForStatesAndAttributes) {
   EXPECT_TRUE(roleNeedsStates(ATSPI_ROLE_TEXT));
   EXPECT_TRUE(roleNeedsStates(ATSPI_ROLE_COMBO_BOX));
   EXPECT_FALSE(roleNeedsStates(ATSPI_ROLE_PUSH_BUTTON));
+  EXPECT_TRUE(roleNeedsStates(ATSPI_ROLE_SECTION));
   EXPECT_TRUE(roleNeedsAttributes(ATSPI_ROLE_ENTRY));
   EXPECT_TRUE(roleNeedsAttributes(ATSPI_ROLE_PASSWORD_TEXT));
   EXPECT_FALSE(roleNeedsAttributes(ATSPI_ROLE_LABEL));
@@ -119,16 +127,35 @@ TEST(AxMapping, WindowAndValueKindsOfRoles) {
   EXPECT_FALSE(hasNonTextValue(ATSPI_ROLE_PUSH_BUTTON));
 }
 
-TEST(AxMapping, PressPrefersPressThenClickThenActivateElseTheFirstAction) {
+TEST(AxMapping, PressIsOnlyAnActionThatClicksInItsToolkit) {
   using Names = std::vector<std::string>;
-  EXPECT_EQ(pressActionIndex(Names{"activate", "click"}), 1);
-  EXPECT_EQ(pressActionIndex(Names{"activate", "press", "click"}), 1);
-  EXPECT_EQ(pressActionIndex(Names{"SetFocus", "Press"}), 1);  // Qt
-  EXPECT_EQ(pressActionIndex(Names{"CLICK"}), 0);
-  EXPECT_EQ(pressActionIndex(Names{"activate"}), 0);
-  EXPECT_EQ(pressActionIndex(Names{"", "jump", "clicking"}), 0);
-  EXPECT_EQ(pressActionIndex(Names{"expand or contract", "activate"}), 1);
-  EXPECT_EQ(pressActionIndex(Names{}), std::nullopt);
+  const std::vector<std::pair<Names, std::optional<int>>> cases = {
+      {{"activate", "click"}, 1},
+      {{"activate", "press", "click"}, 1},
+      {{"SetFocus", "Press"}, 1},              // Qt button
+      {{"SetFocus", "Toggle"}, 1},             // Qt check box
+      {{"ShowMenu", "SetFocus"}, std::nullopt},  // Qt combo box
+      {{"CLICK"}, 0},
+      {{"expand or contract", "activate"}, 1},  // GTK 3 tree row
+      {{"menu.popup", "toggle"}, 1},           // GTK 4 switch
+      {{"jump"}, 0},                           // browser link
+      {{"showContextMenu", "open"}, 1},        // browser select
+      {{"showContextMenu", "clickAncestor"}, 1},
+      {{"uncheck", "click"}, 1},
+      // GTK 4 text view: widget actions only.
+      {{"spelling.enabled", "text.undo", "menu.popup"}, std::nullopt},
+      {{"", "clicking", "activated"}, std::nullopt},
+      {{}, std::nullopt},
+  };
+  for (const auto& [names, expected] : cases) {
+    EXPECT_EQ(pressActionIndex(names), expected) << testing::PrintToString(names);
+  }
+}
+
+TEST(AxMapping, OnlyANameMarkedAsFromThePlaceholderIsOne) {
+  EXPECT_TRUE(nameIsPlaceholder("placeholder"));
+  EXPECT_FALSE(nameIsPlaceholder("attribute"));  // aria-label, title, label
+  EXPECT_FALSE(nameIsPlaceholder(std::nullopt));  // Firefox never says
 }
 
 TEST(AxMapping, OnlyErrorsSayingTheObjectOrItsApplicationIsGoneMeanVanished) {
