@@ -213,7 +213,11 @@ class Toolkits(DesktopTestCase):
                    lambda window: int(window) != editor.window, STARTUP_LIMIT,
                    "the dialog")
         self.assertEqual(run_focusctl("frontmost").members.get("pid"), editor.window_pid)
-        self.read_until({"pid": editor.window_pid, "role": "AXCheckBox"})
+        # The document's row in the dialog's list, or its check box.
+        reply = self.read_until({"pid": editor.window_pid})
+        self.assertIn(reply["role"], ("AXRow", "AXCheckBox"), reply)
+        self.assertIn("(new)", reply["title"])
+        self.assert_on_screen(reply)
 
     def test_3_watch_follows_switches_and_typing(self):
         watch = self.start_process([FOCUSCTL, "watch"])
