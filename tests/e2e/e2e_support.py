@@ -38,6 +38,7 @@ FIXTURE_APP_ID = "org.focusctl.Fixture"
 AWKWARD_TEXT = 'Zeile 1\nsay "hi" a/b c:\\d\tTab – Grüße ✓ 😀\n'
 
 _JSON_STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
+_GEOMETRY = re.compile(r"\{(-?\d+),(-?\d+)\}")
 
 
 def b64(text):
@@ -243,8 +244,32 @@ def window_rect(window):
             field("Width"), field("Height"))
 
 
-def window_origin(window):
-    return window_rect(window)[:2]
+WATCH_LINES = frozenset({b"watching\n", b"fallback\n", b"ax\n"})
+
+
+def settle(watch, limit=STARTUP_LIMIT):
+    """The lines a watcher writes while the desktop settles: up to the first
+    pause of QUIET_PERIOD after a "watching". Only the three words, and the
+    last subscription written is a complete one."""
+    lines = []
+    deadline = time.monotonic() + limit
+    while True:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise AssertionError(f"no settled watcher within {limit} s: {lines!r}")
+        line = watch.stdout.next_line(
+            min(QUIET_PERIOD, left) if b"watching\n" in lines else left)
+        if line is None:
+            if b"watching\n" in lines:
+                break
+            continue
+        if line == b"":
+            raise AssertionError(f"watch ended after {lines!r}: {watch.describe_end()}")
+        lines.append(line)
+    subscriptions = [line for line in lines if line != b"ax\n"]
+    if not set(lines) <= WATCH_LINES or subscriptions[-1] != b"watching\n":
+        raise AssertionError(f"watch did not settle on a subscription: {lines!r}")
+    return lines
 
 
 def wait_until_frontmost(pid):
@@ -273,7 +298,7 @@ class Fixture(Process):
 
     def expected_geometry(self):
         """The focused widget's "position" and "size" texts, from X."""
-        x, y = window_origin(active_window())
+        x, y, _, _ = window_rect(active_window())
         rx, ry, width, height = self.focus_rect
         return f"{{{x + rx},{y + ry}}}", f"{{{width},{height}}}"
 
@@ -297,6 +322,18 @@ class DesktopTestCase(unittest.TestCase):
         self.assertIs(reply["ok"], True, reply)
         self.assertIs(reply["trusted"], True, reply)
         return reply
+
+    def assert_on_screen(self, reply):
+        """Screen coordinates inside the active window, or no geometry."""
+        if reply["position"] == "" or reply["size"] == "":
+            self.assertEqual((reply["position"], reply["size"]), ("", ""), reply)
+            return
+        wx, wy, ww, wh = window_rect(active_window())
+        x, y = (int(n) for n in _GEOMETRY.fullmatch(reply["position"]).groups())
+        width, height = (int(n) for n in _GEOMETRY.fullmatch(reply["size"]).groups())
+        self.assertTrue(0 < width and 0 < height and wx <= x and x + width <= wx + ww
+                        and wy <= y and y + height <= wy + wh,
+                        f"{reply} outside {wx, wy, ww, wh}")
 
     def set_text(self, text):
         reply = run_focusctl("set", b64(text))

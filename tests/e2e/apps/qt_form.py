@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""A PyQt5 form for the end-to-end tests: an editable combo box holding
+"needle" (focused first), a line edit with a placeholder, a password field
+and a button. The window title holds the password's length. The button
+prints "pressed" and opens a "Save changes?" box; its choice is printed as
+"answer BUTTON" and the focus goes back to the combo box."""
+
+import sys
+
+from PyQt5.QtWidgets import (QApplication, QComboBox, QFormLayout, QLineEdit,
+                             QMessageBox, QPushButton, QWidget)
+
+
+def say(line):
+    print(line, flush=True)
+
+
+def ask_to_save(form, combo):
+    say("pressed")
+    box = QMessageBox(QMessageBox.Question, "Form", "Save changes?",
+                      QMessageBox.Save | QMessageBox.Discard | QMessageBox.Cancel, form)
+    box.setDefaultButton(QMessageBox.Save)
+    choice = box.exec_()
+    say("answer " + {QMessageBox.Save: "Save", QMessageBox.Discard: "Discard"}
+        .get(choice, "Cancel"))
+    combo.setFocus()
+
+
+def main():
+    app = QApplication(sys.argv)
+    app.setApplicationName("qt-form")
+    form = QWidget()
+    form.setWindowTitle("Qt form 7")
+    layout = QFormLayout(form)
+    combo = QComboBox()
+    combo.setEditable(True)
+    combo.addItems(["needle", "thread"])
+    layout.addRow("Find", combo)
+    email = QLineEdit()
+    email.setPlaceholderText("you@example.com")
+    layout.addRow(email)
+    secret = QLineEdit("1234567")
+    secret.setEchoMode(QLineEdit.Password)
+    # The title shows the password's length, never the password.
+    secret.textChanged.connect(lambda text: form.setWindowTitle(f"Qt form {len(text)}"))
+    layout.addRow("Password", secret)
+    button = QPushButton("Send")
+    button.clicked.connect(lambda: ask_to_save(form, combo))
+    layout.addRow(button)
+    form.show()
+    form.activateWindow()
+    combo.setFocus()
+    sys.exit(app.exec_())
+
+
+main()

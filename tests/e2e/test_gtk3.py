@@ -1,0 +1,251 @@
+#!/usr/bin/env python3
+"""focusctl on GTK 3: read, set and press on every widget of the fixture
+application and on zenity's entry dialog, whose entry is named only by a
+label; activate and frontmost between two applications; the exact lines of
+watch for value changes, focus moves and application switches."""
+
+import subprocess
+
+from e2e_support import (AWKWARD_TEXT, EVENT_LIMIT, FIXTURE_APP_ID,
+                         FIXTURE_APP_NAME, FOCUSCTL, STARTUP_LIMIT, DesktopTestCase, b64,
+                         json_string, main, run_focusctl, wait_until,
+                         wait_until_frontmost, x_tool)
+
+INVALID_TEXT = {"ok": False, "reason": "invalid-text"}
+PRESSED = {"ok": True, "method": "ax-press", "error": 0}
+SECOND_NAME = "focusctl-fixture-two"
+SECOND_ID = "org.focusctl.FixtureTwo"
+INVALID_PID = {"ok": False, "reason": "invalid-pid"}
+SECOND = ("--app-id", SECOND_ID, "--app-name", SECOND_NAME, "--title", "Fixture Two")
+
+# Fixture widget: what read gives first, then (text set, what read gives).
+READ_AND_SET = {
+    # The mnemonic label "_Search" labels the entry.
+    "placeholder": ({"role": "AXTextField", "subrole": "", "identifier": "",
+                     "domIdentifier": "", "title": "Search", "description": "",
+                     "text": "", "placeholder": "Search mail"},
+                    # GtkEntry keeps a line feed: truncate-multiline is off.
+                    [(AWKWARD_TEXT, {"text": AWKWARD_TEXT}),
+                     ("", {"text": "", "placeholder": "Search mail"})]),
+    # No placeholder of its own: a value that repeats the name stands for one.
+    "named": ({"title": "Email", "description": "Reply address", "text": "Email",
+               "placeholder": "Email"},
+              [("  Email \t", {"text": "  Email \t", "placeholder": "Email"}),
+               ("Reply address", {"placeholder": "Reply address"}),
+               ("email", {"placeholder": ""})]),
+    "labelled": ({"title": "Full name", "text": "Ada Lovelace", "placeholder": ""},
+                 [("Full name", {"placeholder": "Full name"})]),
+    "textview": ({"role": "AXTextArea", "title": "Notes", "placeholder": "",
+                  "text": "first line\nsecond line"},
+                 [(AWKWARD_TEXT, {"text": AWKWARD_TEXT})]),
+    "combo": ({"text": "Green"}, [("Purple", {"text": "Purple"})]),
+    "button": ({"role": "AXButton", "title": "Send", "text": ""}, []),
+}
+
+
+class Gtk3(DesktopTestCase):
+    def assert_read(self, expected):
+        reply = self.read()
+        self.assertEqual({key: reply[key] for key in expected}, expected, reply)
+        return reply
+
+    def test_read_and_set_on_every_widget(self):
+        for widget, (first, steps) in READ_AND_SET.items():
+            with self.subTest(widget=widget):
+                fixture = self.start_fixture("--focus", widget)
+                reply = self.assert_read({"pid": fixture.pid, "appName": FIXTURE_APP_NAME,
+                                          "bundleID": FIXTURE_APP_ID, **first})
+                position, size = fixture.expected_geometry()
+                self.assertEqual((reply["position"], reply["size"]), (position, size))
+                for text, expected in steps:
+                    self.set_text(text)
+                    self.assert_read(expected)
+                fixture.close()
+
+    def test_text_is_written_and_read_whole(self):
+        self.start_fixture("--focus", "textview")
+        self.set_text(AWKWARD_TEXT)
+        line = self.read().line
+        # One line, with the escapes written out and non-ASCII as itself.
+        for part in ('"text":' + json_string(AWKWARD_TEXT), "\\n", '\\"hi\\"', "a\\/b",
+                     "\\t", "Grüße ✓ 😀"):
+            self.assertIn(part, line)
+
+    def test_arguments(self):
+        self.start_fixture("--focus", "labelled")
+        reply = self.read()
+        # No command word reads too, and extra words change nothing.
+        self.assertEqual(run_focusctl().members, reply.members)
+        self.assertEqual(run_focusctl("read", "extra", "words").members, reply.members)
+        for word in ("bogus", "", "READ", "Read", " read"):
+            self.assertEqual(run_focusctl(word).members,
+                             {"ok": False, "reason": "unknown-command"}, word)
+        # Unpadded, a line break, the URL-safe alphabet, not UTF-8, nothing.
+        for argument in [("@@@@",), ("aGk",), (b64("wrapped") + "\n",), ("-_-_",),
+                         ("/w==",), ()]:
+            self.assertEqual(run_focusctl("set", *argument).members, INVALID_TEXT, argument)
+            self.assertEqual(self.read()["text"], "Ada Lovelace")
+
+    def test_password_is_never_read(self):
+        self.start_fixture("--focus", "password")
+        for _ in range(2):
+            reply = self.read()
+            self.assertEqual((reply["role"], reply["subrole"], reply["title"], reply["text"],
+                              reply["placeholder"]),
+                             ("AXTextField", "AXSecureTextField", "Password", "", ""))
+            # Nor the masking characters standing in for it.
+            self.assertNotIn("●", reply.line)
+            self.assertNotIn("correct-horse-battery-staple", reply.line)
+            # A text written into it is not read back either.
+            self.set_text("Password")
+
+    def test_press_is_seen_by_the_application(self):
+        fixture = self.start_fixture("--focus", "button")
+        self.assertEqual(run_focusctl("press", "extra").members, PRESSED)
+        fixture.stdout.expect(b"pressed\n", limit=EVENT_LIMIT)
+        wait_until(self.read, lambda reply: reply["title"] == "Pressed", EVENT_LIMIT,
+                   'the button to read "Pressed"')
+
+    def test_focus_in_the_active_second_window(self):
+        fixture = self.start_fixture("--second-window")
+        reply = self.assert_read({"pid": fixture.pid, "placeholder": "Second window"})
+        self.assertEqual((reply["position"], reply["size"]), fixture.expected_geometry())
+        self.assertEqual(run_focusctl("frontmost").members, {
+            "ok": True, "pid": fixture.pid, "appName": FIXTURE_APP_NAME,
+            "bundleID": FIXTURE_APP_ID})
+
+    def start_zenity(self, *options):
+        zenity = self.start_process(["zenity", "--entry", "--text", "Name", *options])
+        wait_until_frontmost(zenity.pid)
+        return zenity
+
+    def test_zenity_read_set_and_confirm(self):
+        zenity = self.start_zenity()
+        reply = self.read()
+        self.assertNotEqual(reply["position"], "")
+        self.assert_on_screen(reply)
+        members = dict(reply.members)
+        del members["position"], members["size"]
+        self.assertEqual(members, {
+            "ok": True, "trusted": True, "pid": zenity.pid,
+            # No GtkApplication id: the WM_CLASS class stands in for it.
+            "appName": "zenity", "bundleID": "Zenity",
+            "role": "AXTextField", "subrole": "", "identifier": "",
+            "domIdentifier": "", "description": "",
+            # The entry's name is empty; the label comes through LABELLED_BY.
+            "title": "Name", "text": "", "placeholder": "",
+        })
+        self.set_text(AWKWARD_TEXT)
+        self.assertEqual(self.read()["text"], AWKWARD_TEXT)
+
+        # Tab past Cancel to OK, press it: zenity prints what its entry holds.
+        x_tool("xdotool", "key", "Tab", "Tab")
+        wait_until(self.read, lambda r: (r["role"], r["title"]) == ("AXButton", "OK"),
+                   EVENT_LIMIT, "OK focused")
+        self.assertEqual(run_focusctl("press").members, PRESSED)
+        self.assertEqual(zenity.popen.wait(timeout=STARTUP_LIMIT), 0)
+        self.assertEqual(zenity.stdout.rest().decode("utf-8"), AWKWARD_TEXT + "\n")
+
+    def test_zenity_placeholder_inferred_from_the_label(self):
+        self.start_zenity("--entry-text", "Name")
+        self.assert_read({"title": "Name", "text": "Name", "placeholder": "Name"})
+
+
+class ActivateAndFrontmost(DesktopTestCase):
+    def setUp(self):
+        self.first = self.start_fixture("--focus", "labelled")
+        # Started last, so it is in front.
+        self.second = self.start_fixture("--focus", "placeholder", *SECOND)
+
+    def frontmost(self):
+        return run_focusctl("frontmost").members
+
+    def activate(self, pid):
+        reply = run_focusctl("activate", str(pid))
+        self.assertEqual(reply.members, {"ok": True, "method": "app-activate", "pid": pid})
+        # activate does not wait for the switch; frontmost must follow it.
+        wait_until_frontmost(pid)
+
+    def test_switching_back_and_forth(self):
+        second = {"ok": True, "pid": self.second.pid, "appName": SECOND_NAME,
+                  "bundleID": SECOND_ID}
+        first = {"ok": True, "pid": self.first.pid, "appName": FIXTURE_APP_NAME,
+                 "bundleID": FIXTURE_APP_ID}
+        self.assertEqual(self.frontmost(), second)
+
+        self.activate(self.first.pid)
+        self.assertEqual(self.frontmost(), first)
+        reply = self.read()
+        self.assertEqual((reply["pid"], reply["appName"], reply["bundleID"], reply["text"]),
+                         (self.first.pid, FIXTURE_APP_NAME, FIXTURE_APP_ID, "Ada Lovelace"))
+
+        self.activate(self.second.pid)
+        self.assertEqual(self.frontmost(), second)
+        reply = self.read()
+        self.assertEqual((reply["pid"], reply["bundleID"], reply["placeholder"]),
+                         (self.second.pid, SECOND_ID, "Search mail"))
+
+        # Activating the application already in front is accepted too.
+        self.activate(self.second.pid)
+        self.assertEqual(self.frontmost(), second)
+
+        # Leading zeros and a plus sign name the same process.
+        reply = run_focusctl("activate", f"+000{self.first.pid}")
+        self.assertEqual(reply.members,
+                         {"ok": True, "method": "app-activate", "pid": self.first.pid})
+        self.assertEqual(wait_until_frontmost(self.first.pid), first)
+
+    def test_ids_that_name_no_application(self):
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        for argument in ("12x", "", f" {self.first.pid}", f"{self.first.pid} ",
+                         "0x10", "2147483648", "-", str(gone.pid)):
+            with self.subTest(argument=argument):
+                self.assertEqual(run_focusctl("activate", argument).members, INVALID_PID)
+        self.assertEqual(run_focusctl("activate").members, INVALID_PID)
+        # Nothing moved.
+        self.assertEqual(self.frontmost()["pid"], self.second.pid)
+
+
+class Watch(DesktopTestCase):
+    def test_exact_lines(self):
+        first = self.start_fixture("--focus", "placeholder")
+        watch = self.start_process([FOCUSCTL, "watch"])
+
+        def type_text(text):
+            x_tool("xdotool", "type", "--delay", "0", text)
+
+        # What happens on the desktop, and exactly the lines it gives.
+        steps = [
+            (lambda: None, [b"watching\n"]),
+            # A key typed by another process: one value change.
+            (lambda: type_text("x"), [b"ax\n"]),
+            # focusctl replacing the value: GTK reports the old text deleted
+            # and the new one inserted, two changes.
+            (lambda: self.set_text("hello"), [b"ax\n", b"ax\n"]),
+            # The focus moves on to the next entry; the value registration
+            # follows it.
+            (lambda: x_tool("xdotool", "key", "Tab"), [b"watching\n", b"ax\n"]),
+            (lambda: x_tool("xdotool", "key", "BackSpace"), [b"ax\n"]),
+            # Another application comes to the front, and is followed.
+            (lambda: self.start_fixture(*SECOND), [b"watching\n"]),
+            (lambda: type_text("y"), [b"ax\n"]),
+            # Back to the first one, through focusctl.
+            (lambda: run_focusctl("activate", str(first.pid)), [b"watching\n"]),
+            (lambda: (wait_until_frontmost(first.pid), type_text("z")), [b"ax\n"]),
+        ]
+        for index, (action, lines) in enumerate(steps):
+            with self.subTest(step=index):
+                action()
+                watch.stdout.expect(*lines, limit=STARTUP_LIMIT)
+                watch.stdout.expect_quiet()
+        # Coming back selects the entry's text, so "z" replaced it.
+        reply = self.read()
+        self.assertEqual((reply["pid"], reply["title"], reply["text"]),
+                         (first.pid, "Email", "z"))
+        self.assertTrue(watch.running(), "watch ended on its own")
+        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,281 @@
+#!/usr/bin/env python3
+"""focusctl on applications of every toolkit people use: a Qt 5 form, a GTK 4
+window, gnome-text-editor, and one page in Firefox ESR and in Chromium. Each
+application starts once for the whole suite; the tests move the focus with
+the keyboard and run in the order of their names."""
+
+import os
+import re
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from e2e_support import (EVENT_LIMIT, FOCUSCTL, QUIET_PERIOD, READ_KEYS,
+                         STARTUP_LIMIT, DesktopTestCase, Process, b64, main,
+                         run_focusctl, settle, wait_until, x_tool)
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# PyQt5 and PyGObject come from Debian, for its own interpreter.
+SYSTEM_PYTHON = "/usr/bin/python3"
+PAGE = "file://" + os.path.join(HERE, "apps", "form.html")
+BROWSER_LIMIT = 90.0      # a browser's first window on two busy cores
+STOPPED_LIMIT = 2.0       # any one-shot command while the application is stopped
+PRESS_OK = {"ok": True, "method": "ax-press", "error": 0}
+SET_OK = {"ok": True, "method": "ax", "error": 0}
+NO_PRESS = {"ok": False, "method": "ax-press", "error": -25206}
+SECRET = "swordfish"
+
+
+def profile():
+    directory = tempfile.TemporaryDirectory()
+    unittest.addModuleCleanup(directory.cleanup)
+    return directory.name
+
+
+# name: (argv, environment, window name, key that moves the focus on)
+APPS = {
+    "qt": ([SYSTEM_PYTHON, os.path.join(HERE, "apps", "qt_form.py")],
+           {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}, "^Qt form", "Tab"),
+    "gtk4": ([SYSTEM_PYTHON, os.path.join(HERE, "apps", "gtk4_window.py")],
+             {"GSK_RENDERER": "cairo"}, "^GTK 4 window$", "ctrl+Tab"),
+    "editor": (["gnome-text-editor", "--standalone", "--ignore-session"],
+               {"GSK_RENDERER": "cairo"}, "Text Editor|New Document", "ctrl+Tab"),
+    "firefox": (["firefox-esr", "--no-remote", "--profile", profile(), PAGE],
+                {"GNOME_ACCESSIBILITY": "1"}, "Mozilla Firefox$", "Tab"),
+    "chromium": (["chromium", "--force-renderer-accessibility", "--no-sandbox",
+                  "--user-data-dir=" + profile(), "--disable-gpu", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update",
+                  "--disable-sync", PAGE], {}, "Chromium$", "Tab"),
+}
+
+WEB_FIELDS = [
+    # A label and an aria-label name the field; a placeholder is not a name.
+    ({"domIdentifier": "city", "role": "AXTextField", "title": "City",
+      "placeholder": "Berlin"}, "write"),
+    ({"domIdentifier": "code", "role": "AXTextField", "title": "Discount code",
+      "placeholder": ""}, "write"),
+    ({"domIdentifier": "story", "role": "AXTextArea", "text": "Once"}, "write"),
+    ({"domIdentifier": "secret", "role": "AXTextField", "subrole": "AXSecureTextField",
+      "text": ""}, "secret"),
+    ({"domIdentifier": "send", "role": "AXButton", "title": "Send"}, "press"),
+]
+
+# Each application's fields in focus order: what read gives, then what is
+# done there. Only the first is focused without a key.
+FIELDS = {
+    "qt": [
+        # The editable combo box is read as its inner text field.
+        ({"role": "AXTextField", "text": "needle"}, "set"),
+        ({"role": "AXTextField", "title": ""}, "set"),
+        ({"role": "AXTextField", "subrole": "AXSecureTextField", "text": ""}, "secret"),
+        ({"role": "AXButton", "title": "Send"}, "press"),
+    ],
+    "gtk4": [
+        ({"role": "AXTextField", "placeholder": "Search mail"}, "set"),
+        ({"role": "AXTextArea", "text": "first line"}, "no-press"),
+        ({"role": "AXButton", "title": "Send"}, "press"),
+    ],
+    "editor": [({"role": "AXTextArea"}, "no-press")],
+    # Firefox tells a name from a placeholder apart from any other name by
+    # nothing, so the name stays the title there.
+    "firefox": [
+        ({"domIdentifier": "email", "role": "AXTextField", "title": "you@example.com"},
+         "write"),
+        ({"domIdentifier": "notes", "role": "AXTextArea", "title": "Write notes here"},
+         "write"),
+    ] + WEB_FIELDS,
+    "chromium": [
+        ({"domIdentifier": "email", "role": "AXTextField", "title": "",
+          "placeholder": "you@example.com"}, "write"),
+        ({"domIdentifier": "notes", "role": "AXTextArea", "title": "",
+          "placeholder": "Write notes here"}, "write"),
+    ] + WEB_FIELDS,
+}
+
+
+class App(Process):
+    def __init__(self, name):
+        argv, env, self.window_name, self.next_key = APPS[name]
+        super().__init__(argv, env={**os.environ, **env})
+        self.name = name
+
+    def find_window(self, limit):
+        def search():
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                    self.window_name], capture_output=True, text=True,
+                                   check=False)
+            return found.stdout.split()
+        self.window = int(wait_until(search, bool, limit, f"a window of {self.name}")[0])
+        self.window_pid = int(x_tool("xdotool", "getwindowpid", str(self.window)))
+
+    def title_numbers(self):
+        """The numbers the page or form writes into its window's name."""
+        return [int(n) for n in re.findall(r"\d+", x_tool("xdotool", "getwindowname",
+                                                          str(self.window)))]
+
+    def front(self):
+        # No --sync: with a modal dialog up, the dialog becomes active.
+        x_tool("xdotool", "windowactivate", str(self.window))
+        wait_until(lambda: run_focusctl("frontmost").members.get("pid"),
+                   lambda pid: pid == self.window_pid, STARTUP_LIMIT,
+                   f"{self.name} frontmost")
+
+
+class Toolkits(DesktopTestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.apps = {name: App(name) for name in APPS}
+        for app in cls.apps.values():
+            cls.addClassCleanup(app.close)
+        for index, app in enumerate(cls.apps.values()):
+            app.find_window(BROWSER_LIMIT)
+            # Away from the screen's origin, so that a position relative to
+            # the window cannot pass for one on the screen.
+            x_tool("xdotool", "windowsize", str(app.window), "700", "600",
+                   "windowmove", str(app.window), str(150 + 40 * index), str(100 + 30 * index))
+
+    def read_until(self, expected):
+        """Waits until the focused element has the expected members."""
+        reply = wait_until(lambda: run_focusctl("read"),
+                           lambda r: r["ok"] and expected.items() <= r.members.items(),
+                           STARTUP_LIMIT, f"focus on {expected}")
+        self.assertEqual(set(reply.members), READ_KEYS, reply)
+        return reply
+
+    def test_1_fields(self):
+        for name, fields in FIELDS.items():
+            app = self.apps[name]
+            app.front()
+            for index, (expected, action) in enumerate(fields):
+                with self.subTest(application=name, field=expected):
+                    if index:
+                        x_tool("xdotool", "key", app.next_key)
+                    self.check_field(app, expected, action)
+
+    def check_field(self, app, expected, action):
+        reply = self.read_until(expected)
+        self.assertEqual(reply["pid"], app.window_pid, reply)
+        if action in ("set", "write"):
+            text = reply["text"] + " and more"
+            members = run_focusctl("set", b64(text)).members
+            # A browser may refuse the write; it must not claim it.
+            if action == "set" or members["ok"]:
+                self.assertEqual(members, SET_OK)
+                self.read_until({**expected, "text": text})
+            else:
+                self.assertIn(members["error"], (-25204, -25205), members)
+                self.assertEqual(run_focusctl("read")["text"], reply["text"])
+        elif action == "secret":
+            # Confirmed by the length only, or refused; never shown.
+            before = app.title_numbers()[0]
+            members = run_focusctl("set", b64(SECRET)).members
+            length = len(SECRET) if members["ok"] else before
+            wait_until(app.title_numbers, lambda numbers: numbers[0] == length,
+                       EVENT_LIMIT, "the password's length")
+            if not members["ok"]:
+                self.assertIn(members["error"], (-25204, -25205), members)
+            after = self.read_until(expected)
+            self.assertNotIn(SECRET, after.line)
+            self.assertNotIn("1234567", after.line)
+        elif action == "press":
+            self.assertEqual(run_focusctl("press").members, PRESS_OK)
+            if app.name in ("firefox", "chromium"):
+                wait_until(app.title_numbers, lambda numbers: numbers[1] == 1, EVENT_LIMIT,
+                           "the page to count the press")
+            else:
+                app.stdout.wait_for(lambda line: line == b"pressed\n", EVENT_LIMIT,
+                                    "pressed")
+        else:
+            # Nothing here means press: no other action stands in for it.
+            self.assertEqual(run_focusctl("press").members, NO_PRESS)
+        # Last, so that a wrong position does not leave the focus behind.
+        self.assert_on_screen(reply)
+
+    def test_2_qt_dialog(self):
+        # The Qt form's button opened "Save changes?"; its default button
+        # has the focus, inside the box that holds the buttons.
+        qt = self.apps["qt"]
+        qt.front()
+        self.read_until({"role": "AXButton", "title": "Save"})
+        self.assertEqual(run_focusctl("press").members, PRESS_OK)
+        qt.stdout.wait_for(lambda line: line == b"answer Save\n", EVENT_LIMIT, "Save")
+
+    def test_2_editor_dialog(self):
+        # Closing the editor's modified document asks "Save Changes?", in a
+        # dialog whose window says nothing of being active.
+        editor = self.apps["editor"]
+        editor.front()
+        x_tool("xdotool", "key", "x", "ctrl+w")
+        self.addCleanup(x_tool, "xdotool", "key", "Escape")
+        wait_until(lambda: x_tool("xdotool", "getactivewindow").strip(),
+                   lambda window: int(window) != editor.window, STARTUP_LIMIT,
+                   "the dialog")
+        self.assertEqual(run_focusctl("frontmost").members.get("pid"), editor.window_pid)
+        # The document's row in the dialog's list, or its check box.
+        reply = self.read_until({"pid": editor.window_pid})
+        self.assertIn(reply["role"], ("AXRow", "AXCheckBox"), reply)
+        self.assertIn("(new)", reply["title"])
+        self.assert_on_screen(reply)
+
+    def test_3_watch_follows_switches_and_typing(self):
+        watch = self.start_process([FOCUSCTL, "watch"])
+        for name in ("qt", "chromium", "gtk4", "firefox", "editor", "qt"):
+            with self.subTest(application=name):
+                self.apps[name].front()
+                settle(watch)
+                x_tool("xdotool", "key", "x")
+                watch.stdout.wait_for(lambda line: line == b"ax\n", EVENT_LIMIT,
+                                      f"typing in {name}")
+
+        # A stopped application coming to the front holds the watcher up
+        # for about a second at most; the next one is followed.
+        stopped, chromium = self.apps["gtk4"], self.apps["chromium"]
+        while watch.stdout.next_line(QUIET_PERIOD) not in (None, b""):
+            pass
+        os.kill(stopped.window_pid, signal.SIGSTOP)
+        try:
+            start = time.monotonic()
+            x_tool("xdotool", "windowactivate", str(stopped.window))
+            time.sleep(0.2)
+            x_tool("xdotool", "windowactivate", "--sync", str(chromium.window))
+            # A key typed before the page has its focus back is lost: type
+            # again each second, up to the same deadline.
+            deadline, seen = start + 1.0 + EVENT_LIMIT, False
+            while not seen and time.monotonic() < deadline:
+                x_tool("xdotool", "key", "x")
+                end = min(deadline, time.monotonic() + 1.0)
+                while not seen and (line := watch.stdout.next_line(
+                        max(0.0, end - time.monotonic()))) not in (None, b""):
+                    seen = line == b"ax\n"
+            self.assertTrue(seen, "no ax line for typing after a stopped application")
+        finally:
+            os.kill(stopped.window_pid, signal.SIGCONT)
+        self.assertTrue(watch.running(), "watch ended on its own")
+        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+
+    def test_4_stopped_application(self):
+        commands = [("read",), ("frontmost",), ("set", b64("frozen")), ("press",)]
+        for name in ("qt", "gtk4", "firefox", "chromium"):
+            app = self.apps[name]
+            app.front()
+            os.kill(app.window_pid, signal.SIGSTOP)
+            try:
+                for args in commands:
+                    with self.subTest(application=name, command=args[0]):
+                        start = time.monotonic()
+                        members = run_focusctl(*args, limit=STOPPED_LIMIT + 1).members
+                        self.assertLess(time.monotonic() - start, STOPPED_LIMIT, members)
+                        if args[0] in ("set", "press") and "reason" not in members:
+                            self.assertEqual(members["error"], -25204, members)
+                        elif members["ok"]:
+                            self.assertEqual(members["pid"], app.window_pid, members)
+            finally:
+                os.kill(app.window_pid, signal.SIGCONT)
+            # Running again, it answers again.
+            self.read_until({"pid": app.window_pid})
+
+
+if __name__ == "__main__":
+    main()
