@@ -100,8 +100,18 @@ ResultCode pressElement(ElementFacts& facts) {
   const std::vector<calls::ActionInfo>* all = actions.get();
   if (all == nullptr) return failureOf(facts, actions.outcome());
   if (all->empty()) return code::actionUnsupported;
+  // GetActions carries the localized names (empty in Chromium, translated
+  // elsewhere); the toolkit's own names come one by one from GetName, all
+  // asked together.
+  std::vector<bus::Reply<std::string>> asked;
+  for (std::size_t i = 0; i < all->size(); ++i) {
+    asked.push_back(calls::actionName(facts.element(), static_cast<std::int32_t>(i)));
+  }
   std::vector<std::string> names;
-  for (const calls::ActionInfo& action : *all) names.push_back(action.name);
+  for (bus::Reply<std::string>& name : asked) {
+    const std::string* known = name.get();
+    names.push_back(known != nullptr ? *known : std::string());
+  }
   std::optional<int> press = pressActionIndex(names);
   if (!press) return code::actionUnsupported;
   auto done = calls::doAction(facts.element(), *press);
