@@ -116,10 +116,14 @@ class App(Process):
                                                           str(self.window)))]
 
     def front(self):
-        # No --sync: with a modal dialog up, the dialog becomes active.
-        x_tool("xdotool", "windowactivate", str(self.window))
-        wait_until(lambda: run_focusctl("frontmost").members.get("pid"),
-                   lambda pid: pid == self.window_pid, STARTUP_LIMIT,
+        # No --sync: with a modal dialog up, the dialog becomes active. Asked
+        # again while waiting: Qt's save box asks to be activated once more
+        # some time after it shows.
+        def activated():
+            if int(x_tool("xdotool", "getactivewindow", "getwindowpid")) != self.window_pid:
+                x_tool("xdotool", "windowactivate", str(self.window))
+            return run_focusctl("frontmost").members.get("pid")
+        wait_until(activated, lambda pid: pid == self.window_pid, STARTUP_LIMIT,
                    f"{self.name} frontmost")
 
 
