@@ -323,6 +323,14 @@ class DesktopTestCase(unittest.TestCase):
         self.assertIs(reply["trusted"], True, reply)
         return reply
 
+    def read_until(self, expected):
+        """Waits until the focused element has the expected members."""
+        reply = wait_until(lambda: run_focusctl("read"),
+                           lambda r: r["ok"] and expected.items() <= r.members.items(),
+                           STARTUP_LIMIT, f"focus on {expected}")
+        self.assertEqual(set(reply.members), READ_KEYS, reply)
+        return reply
+
     def assert_on_screen(self, reply):
         """Screen coordinates inside the active window, or no geometry."""
         if reply["position"] == "" or reply["size"] == "":

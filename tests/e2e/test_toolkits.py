@@ -12,8 +12,8 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (EVENT_LIMIT, FOCUSCTL, QUIET_PERIOD, READ_KEYS,
-                         STARTUP_LIMIT, DesktopTestCase, Process, b64, main,
+from e2e_support import (EVENT_LIMIT, FOCUSCTL, QUIET_PERIOD, STARTUP_LIMIT,
+                         DesktopTestCase, Process, b64, main,
                          run_focusctl, settle, wait_until, x_tool)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -135,14 +135,6 @@ class Toolkits(DesktopTestCase):
             # the window cannot pass for one on the screen.
             x_tool("xdotool", "windowsize", str(app.window), "700", "600",
                    "windowmove", str(app.window), str(150 + 40 * index), str(100 + 30 * index))
-
-    def read_until(self, expected):
-        """Waits until the focused element has the expected members."""
-        reply = wait_until(lambda: run_focusctl("read"),
-                           lambda r: r["ok"] and expected.items() <= r.members.items(),
-                           STARTUP_LIMIT, f"focus on {expected}")
-        self.assertEqual(set(reply.members), READ_KEYS, reply)
-        return reply
 
     def test_1_fields(self):
         for name, fields in FIELDS.items():
