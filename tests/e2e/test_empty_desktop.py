@@ -39,8 +39,7 @@ class EmptyDesktop(DesktopTestCase):
         # The first application to become active: exactly one line from the
         # rebuild, and the watcher is complete now.
         fixture = self.start_process([FIXTURE])
-        fixture.stdout.wait_for(lambda line: line == b"ready\n", STARTUP_LIMIT,
-                                "ready from the fixture")
+        fixture.stdout.wait_line(b"ready", STARTUP_LIMIT)
         watch.stdout.expect(b"watching\n", limit=STARTUP_LIMIT)
         watch.stdout.expect_quiet(QUIET_PERIOD)
         self.assertEqual(watch.close(), b"")

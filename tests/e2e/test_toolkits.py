@@ -177,8 +177,7 @@ class Toolkits(DesktopTestCase):
                 wait_until(app.title_numbers, lambda numbers: numbers[1] == 1, EVENT_LIMIT,
                            "the page to count the press")
             else:
-                app.stdout.wait_for(lambda line: line == b"pressed\n", EVENT_LIMIT,
-                                    "pressed")
+                app.stdout.wait_line(b"pressed")
         else:
             # Nothing here means press: no other action stands in for it.
             self.assertEqual(run_focusctl("press").members, NO_PRESS)
@@ -192,7 +191,7 @@ class Toolkits(DesktopTestCase):
         qt.front()
         self.read_until({"role": "AXButton", "title": "Save"})
         self.assertEqual(run_focusctl("press").members, PRESS_OK)
-        qt.stdout.wait_for(lambda line: line == b"answer Save\n", EVENT_LIMIT, "Save")
+        qt.stdout.wait_line(b"answer Save")
 
     def test_2_editor_dialog(self):
         # Closing the editor's modified document asks "Save Changes?", in a
@@ -218,8 +217,7 @@ class Toolkits(DesktopTestCase):
                 self.apps[name].front()
                 settle(watch)
                 x_tool("xdotool", "key", "x")
-                watch.stdout.wait_for(lambda line: line == b"ax\n", EVENT_LIMIT,
-                                      f"typing in {name}")
+                watch.stdout.wait_line(b"ax")
 
         # A stopped application coming to the front holds the watcher up
         # for about a second at most; the next one is followed.
@@ -244,8 +242,7 @@ class Toolkits(DesktopTestCase):
             self.assertTrue(seen, "no ax line for typing after a stopped application")
         finally:
             os.kill(stopped.window_pid, signal.SIGCONT)
-        self.assertTrue(watch.running(), "watch ended on its own")
-        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+        self.assert_still_watching(watch)
 
     def test_4_stopped_application(self):
         commands = [("read",), ("frontmost",), ("set", b64("frozen")), ("press",)]

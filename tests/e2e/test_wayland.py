@@ -8,7 +8,7 @@ import os
 import re
 import subprocess
 
-from e2e_support import (FIXTURE, FOCUSCTL, STARTUP_LIMIT, DesktopTestCase, main,
+from e2e_support import (FIXTURE, STARTUP_LIMIT, DesktopTestCase, main,
                          run_focusctl, wait_until_frontmost)
 
 APPS_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "apps")
@@ -74,15 +74,12 @@ class WaylandSession(DesktopTestCase):
                 self.read_until({"role": "AXButton"})
                 reply = run_focusctl("press")
                 self.assertIs(reply["ok"], True, reply)
-                process.stdout.wait_for(lambda line: line == b"pressed\n", STARTUP_LIMIT,
-                                        f"pressed from {name}")
+                process.stdout.wait_line(b"pressed", STARTUP_LIMIT)
                 process.close()
 
     def test_watch_follows_typing_and_switches_made_by_activate(self):
         processes = {name: self.start(name) for name in APPS}
-        watch = self.start_process([FOCUSCTL, "watch"])
-        watch.stdout.expect(b"watching\n")
-        watch.stdout.expect_quiet()
+        watch = self.start_watch()
         # Around the ring twice: every kind of switch, Wayland and X11 both
         # ways, and each application's typing followed after it.
         for name, process in [*processes.items()] * 2:
@@ -91,13 +88,10 @@ class WaylandSession(DesktopTestCase):
                 self.assertEqual(reply.members,
                                  {"ok": True, "method": "app-activate", "pid": process.pid})
                 wait_until_frontmost(process.pid)
-                watch.stdout.wait_for(lambda line: line == b"watching\n", STARTUP_LIMIT,
-                                      f"watching after activating {name}")
+                watch.stdout.wait_line(b"watching", STARTUP_LIMIT)
                 wtype("z")
-                watch.stdout.wait_for(lambda line: line == b"ax\n", STARTUP_LIMIT,
-                                      f"ax after typing in {name}")
-        self.assertTrue(watch.running(), "watch ended on its own")
-        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+                watch.stdout.wait_line(b"ax", STARTUP_LIMIT)
+        self.assert_still_watching(watch)
 
         # Without the compositor's interface a Wayland window cannot be
         # raised: the request is answered honestly.
