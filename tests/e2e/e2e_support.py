@@ -168,6 +168,10 @@ class LineReader:
         if got is not None:
             raise AssertionError(f"expected no further output, got {got!r}{self._end(got)}")
 
+    def wait_line(self, wanted, limit=EVENT_LIMIT):
+        """Skips lines until the wanted one (without its line feed)."""
+        return self.wait_for(lambda line: line == wanted + b"\n", limit, f"{wanted!r}")
+
     def wait_for(self, predicate, limit, what):
         """Skips lines until one satisfies predicate; returns it."""
         deadline = time.monotonic() + limit
@@ -321,6 +325,25 @@ class DesktopTestCase(unittest.TestCase):
         self.assertEqual(set(reply.members), READ_KEYS, reply)
         self.assertIs(reply["ok"], True, reply)
         self.assertIs(reply["trusted"], True, reply)
+        return reply
+
+    def start_watch(self):
+        """A watcher started on the desktop as the test left it."""
+        watch = self.start_process([FOCUSCTL, "watch"])
+        watch.stdout.expect(b"watching\n")
+        watch.stdout.expect_quiet()
+        return watch
+
+    def assert_still_watching(self, watch):
+        self.assertTrue(watch.running(), "watch ended on its own")
+        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+
+    def read_until(self, expected):
+        """Waits until the focused element has the expected members."""
+        reply = wait_until(lambda: run_focusctl("read"),
+                           lambda r: r["ok"] and expected.items() <= r.members.items(),
+                           STARTUP_LIMIT, f"focus on {expected}")
+        self.assertEqual(set(reply.members), READ_KEYS, reply)
         return reply
 
     def assert_on_screen(self, reply):

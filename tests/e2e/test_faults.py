@@ -23,18 +23,6 @@ SECOND = ("--app-id", "org.focusctl.FixtureTwo", "--app-name", "focusctl-fixture
 
 
 class WatchTestCase(DesktopTestCase):
-    """A watcher started on the desktop as the test left it."""
-
-    def start_watch(self):
-        watch = self.start_process([FOCUSCTL, "watch"])
-        watch.stdout.expect(b"watching\n")
-        watch.stdout.expect_quiet()
-        return watch
-
-    def assert_still_watching(self, watch):
-        self.assertTrue(watch.running(), "watch ended on its own")
-        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
-
     def assert_value_changes_seen(self, watch, pid, text):
         """Text typed into the empty entry of application pid, once it is
         frontmost, gives exactly one "ax" and lands there."""

@@ -12,8 +12,8 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (EVENT_LIMIT, FOCUSCTL, QUIET_PERIOD, READ_KEYS,
-                         STARTUP_LIMIT, DesktopTestCase, Process, b64, main,
+from e2e_support import (EVENT_LIMIT, FOCUSCTL, QUIET_PERIOD, STARTUP_LIMIT,
+                         DesktopTestCase, Process, b64, main,
                          run_focusctl, settle, wait_until, x_tool)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -140,14 +140,6 @@ class Toolkits(DesktopTestCase):
             x_tool("xdotool", "windowsize", str(app.window), "700", "600",
                    "windowmove", str(app.window), str(150 + 40 * index), str(100 + 30 * index))
 
-    def read_until(self, expected):
-        """Waits until the focused element has the expected members."""
-        reply = wait_until(lambda: run_focusctl("read"),
-                           lambda r: r["ok"] and expected.items() <= r.members.items(),
-                           STARTUP_LIMIT, f"focus on {expected}")
-        self.assertEqual(set(reply.members), READ_KEYS, reply)
-        return reply
-
     def test_1_fields(self):
         for name, fields in FIELDS.items():
             app = self.apps[name]
@@ -189,8 +181,7 @@ class Toolkits(DesktopTestCase):
                 wait_until(app.title_numbers, lambda numbers: numbers[1] == 1, EVENT_LIMIT,
                            "the page to count the press")
             else:
-                app.stdout.wait_for(lambda line: line == b"pressed\n", EVENT_LIMIT,
-                                    "pressed")
+                app.stdout.wait_line(b"pressed")
         else:
             # Nothing here means press: no other action stands in for it.
             self.assertEqual(run_focusctl("press").members, NO_PRESS)
@@ -204,7 +195,7 @@ class Toolkits(DesktopTestCase):
         qt.front()
         self.read_until({"role": "AXButton", "title": "Save"})
         self.assertEqual(run_focusctl("press").members, PRESS_OK)
-        qt.stdout.wait_for(lambda line: line == b"answer Save\n", EVENT_LIMIT, "Save")
+        qt.stdout.wait_line(b"answer Save")
 
     def test_2_editor_dialog(self):
         # Closing the editor's modified document asks "Save Changes?", in a
@@ -230,8 +221,7 @@ class Toolkits(DesktopTestCase):
                 self.apps[name].front()
                 settle(watch)
                 x_tool("xdotool", "key", "x")
-                watch.stdout.wait_for(lambda line: line == b"ax\n", EVENT_LIMIT,
-                                      f"typing in {name}")
+                watch.stdout.wait_line(b"ax")
 
         # A stopped application coming to the front holds the watcher up
         # for about a second at most; the next one is followed.
@@ -256,8 +246,7 @@ class Toolkits(DesktopTestCase):
             self.assertTrue(seen, "no ax line for typing after a stopped application")
         finally:
             os.kill(stopped.window_pid, signal.SIGCONT)
-        self.assertTrue(watch.running(), "watch ended on its own")
-        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+        self.assert_still_watching(watch)
 
     def test_4_stopped_application(self):
         commands = [("read",), ("frontmost",), ("set", b64("frozen")), ("press",)]

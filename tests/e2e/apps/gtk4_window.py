@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """A GTK 4 window for the end-to-end tests: an entry with a placeholder
-(focused first), a text view and a button that prints "pressed" and
-focuses the entry again."""
+(focused first, or the button with the argument "button"), a text view and
+a button that prints "pressed" and focuses the entry again."""
+
+import sys
 
 import gi
 
@@ -27,7 +29,7 @@ def activate(app):
         box.append(widget)
     window.set_child(box)
     window.present()
-    entry.grab_focus()
+    (button if sys.argv[1:] == ["button"] else entry).grab_focus()
 
 
 app = Gtk.Application(application_id="org.focusctl.Gtk4Window")

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """A PyQt5 form for the end-to-end tests: an editable combo box holding
 "needle" (focused first), a line edit with a placeholder, a password field
-and a button. The window title holds the password's length. The button
-prints "pressed" and opens a "Save changes?" box; its choice is printed as
-"answer BUTTON" and the focus goes back to the combo box."""
+and a button (focused first with the argument "button"). The window title
+holds the password's length. The button prints "pressed" and opens a "Save
+changes?" box; its choice is printed as "answer BUTTON" and the focus goes
+back to the combo box."""
 
 import sys
 
@@ -29,6 +30,7 @@ def ask_to_save(form, combo):
 def main():
     app = QApplication(sys.argv)
     app.setApplicationName("qt-form")
+    app.setDesktopFileName("org.focusctl.QtForm")
     form = QWidget()
     form.setWindowTitle("Qt form 7")
     layout = QFormLayout(form)
@@ -49,7 +51,7 @@ def main():
     layout.addRow(button)
     form.show()
     form.activateWindow()
-    combo.setFocus()
+    (button if sys.argv[1:] == ["button"] else combo).setFocus()
     sys.exit(app.exec_())
 
 
