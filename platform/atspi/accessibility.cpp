@@ -74,7 +74,7 @@ CopiedAttribute applicationAttribute(ElementRef& application,
   }
   if (attribute == "AXRole") return {code::success, std::string("AXApplication")};
   if (attribute == "AXTitle") {
-    auto name = atspi::calls::name(root);
+    auto name = atspi::applicationName(root);
     if (name.get() == nullptr) return {atspi::failureCode(root, name.outcome()), std::monostate{}};
     return {code::success, *name.get()};
   }

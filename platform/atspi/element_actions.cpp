@@ -78,6 +78,8 @@ ResultCode setElementValue(ElementFacts& facts, std::string_view text) {
   facts.isSecureText();
   if (facts.failed()) return facts.failure();
   if (!facts.implements(wire::editableTextInterface)) return code::attributeUnsupported;
+  // Text asked before the write is old news after it.
+  facts.takeText();
   std::string contents(text);
   auto written = calls::setTextContents(facts.element(), contents);
   const bool* accepted = written.get();

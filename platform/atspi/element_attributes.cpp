@@ -41,7 +41,8 @@ CopiedAttribute readSubrole(ElementFacts& facts) {
 CopiedAttribute readLabel(ElementFacts& facts) {
   const std::vector<calls::Relation>* relations = facts.relations();
   if (relations == nullptr) return failed(facts.failed() ? facts.failure() : code::cannotComplete);
-  // Every label's name asked at once.
+  // Every label's name asked at once, and the text a read asks next.
+  facts.askForText();
   std::vector<bus::Reply<std::string>> names;
   for (const calls::Relation& relation : *relations) {
     if (relation.type != ATSPI_RELATION_LABELLED_BY) continue;
@@ -107,7 +108,9 @@ CopiedAttribute readValue(ElementFacts& facts) {
   // A password is never read, not even into this process.
   if (isSecureText(role)) return failed(code::noValue);
   if (facts.implements(wire::textInterface)) {
-    std::optional<std::string> whole = wholeText(facts.element());
+    std::optional<TextQuestions> asked = facts.takeText();
+    std::optional<std::string> whole = asked ? wholeText(facts.element(), std::move(*asked))
+                                             : wholeText(facts.element());
     if (!whole) return failed(failureOf(facts, nullptr));
     return text(std::move(*whole));
   }

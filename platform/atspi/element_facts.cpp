@@ -242,10 +242,29 @@ const ElementFacts::Extents& ElementFacts::extents() {
   return extents_.emplace(answer);
 }
 
+void ElementFacts::askForText() {
+  if (textAsked_ || failed()) return;
+  if (atspi::isSecureText(roleFacts(true)) || !implements(wire::textInterface)) return;
+  textAsked_ = askText(element_);
+}
+
+std::optional<TextQuestions> ElementFacts::takeText() {
+  std::optional<TextQuestions> asked = std::move(textAsked_);
+  textAsked_.reset();
+  return asked;
+}
+
+TextQuestions askText(const bus::ObjectRef& element) {
+  return {calls::text(element, 0, -1), calls::characterCount(element)};
+}
+
 std::optional<std::string> wholeText(const bus::ObjectRef& element) {
-  auto toEnd = calls::text(element, 0, -1);
-  auto count = calls::characterCount(element);
-  const std::string* whole = toEnd.get();
+  return wholeText(element, askText(element));
+}
+
+std::optional<std::string> wholeText(const bus::ObjectRef& element, TextQuestions asked) {
+  auto& count = asked.count;
+  const std::string* whole = asked.toEnd.get();
   if (whole == nullptr) return std::nullopt;
   if (!whole->empty()) return *whole;
   // GTK 4.8 answers "up to the end" (-1) with nothing at all; an explicit

@@ -22,6 +22,14 @@
 
 namespace focusctl::platform::atspi {
 
+// The first questions for the whole text behind a Text interface, sent
+// together.
+struct TextQuestions {
+  bus::Reply<std::string> toEnd;
+  bus::Reply<std::int32_t> count;
+};
+TextQuestions askText(const bus::ObjectRef& element);
+
 class ElementFacts {
  public:
   explicit ElementFacts(bus::ObjectRef element);
@@ -78,6 +86,12 @@ class ElementFacts {
     // False when the toolkit gave no screen position (its size still holds).
     bool positionKnown = false;
   };
+  // The whole text's questions sent ahead, with another round trip the
+  // same read makes (its labels' names): never for a password, nor without
+  // a Text interface. takeText hands them over once.
+  void askForText();
+  std::optional<TextQuestions> takeText();
+
   // The Component extents in screen coordinates (position and size come
   // from one call); -25205 without Component.
   const Extents& extents();
@@ -90,10 +104,12 @@ class ElementFacts {
   ResultCode failure_ = code::success;
   std::unique_ptr<Asked> asked_;
   std::optional<Extents> extents_;
+  std::optional<TextQuestions> textAsked_;
 };
 
 // The whole text behind the element's Text interface; nothing when the call
 // failed.
 std::optional<std::string> wholeText(const bus::ObjectRef& element);
+std::optional<std::string> wholeText(const bus::ObjectRef& element, TextQuestions asked);
 
 }  // namespace focusctl::platform::atspi

@@ -217,6 +217,8 @@ FocusAnswer lookUpFocus(const ObjectRef& application, Pid pid, const ActiveWindo
     const Miss& miss = *known->second.get();
     return {miss.code, {}, pid, miss.windowSaysActive};
   }
+  // Travels with the lookup's first question instead of after its last.
+  askForName(application);
   ActiveWindow looked;
   const ActiveWindow& active =
       knownWindow != nullptr ? *knownWindow : (looked = activeWindowOf(application, pid));

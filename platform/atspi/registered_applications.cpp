@@ -26,6 +26,45 @@ Fresh<std::optional<std::vector<ObjectRef>>>& knownRoots() {
   return roots;
 }
 
+std::optional<Pid> validPid(const std::uint32_t* pid) {
+  if (pid == nullptr || *pid == 0 ||
+      *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) {
+    return std::nullopt;
+  }
+  return static_cast<Pid>(*pid);
+}
+
+// Process ids asked of the bus daemon and not read yet, by bus name.
+std::unordered_map<std::string, bus::Reply<std::uint32_t>>& askedPids() {
+  static auto& asked = *new std::unordered_map<std::string, bus::Reply<std::uint32_t>>;
+  return asked;
+}
+
+// Asks the process ids of the applications not known yet, without waiting:
+// sent as soon as the applications are listed, the answers travel while
+// the command asks X11 which window is active.
+void askPids(const std::vector<ObjectRef>& roots) {
+  for (const ObjectRef& root : roots) {
+    if (root.bus.empty() || knownPids().contains(root.bus) || askedPids().contains(root.bus)) {
+      continue;
+    }
+    askedPids().emplace(root.bus, calls::connectionPid(root.bus));
+  }
+}
+
+// Reads every answer asked for: one wait for all of them.
+void settlePids() {
+  for (auto& [busName, reply] : askedPids()) {
+    if (std::optional<Pid> pid = validPid(reply.get())) knownPids().emplace(busName, *pid);
+  }
+  askedPids().clear();
+}
+
+void learnPids(const std::vector<ObjectRef>& roots) {
+  askPids(roots);
+  settlePids();
+}
+
 const std::optional<std::vector<ObjectRef>>& currentRoots() {
   if (const auto* known = knownRoots().get()) return *known;
   auto children = calls::children(calls::desktop());
@@ -36,31 +75,8 @@ const std::optional<std::vector<ObjectRef>>& currentRoots() {
       if (!root.isNull()) roots->push_back(root);
     }
   }
+  if (roots) askPids(*roots);
   return knownRoots().set(std::move(roots));
-}
-
-std::optional<Pid> validPid(const std::uint32_t* pid) {
-  if (pid == nullptr || *pid == 0 ||
-      *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) {
-    return std::nullopt;
-  }
-  return static_cast<Pid>(*pid);
-}
-
-// Learns the process ids of the applications not asked yet, all questions
-// sent before the first answer is awaited: one wait instead of one per
-// application.
-void learnPids(const std::vector<ObjectRef>& roots) {
-  std::vector<std::pair<std::string, bus::Reply<std::uint32_t>>> asked;
-  for (const ObjectRef& root : roots) {
-    if (root.bus.empty() || knownPids().contains(root.bus)) continue;
-    bool already = false;
-    for (const auto& entry : asked) already = already || entry.first == root.bus;
-    if (!already) asked.emplace_back(root.bus, calls::connectionPid(root.bus));
-  }
-  for (auto& [busName, reply] : asked) {
-    if (std::optional<Pid> pid = validPid(reply.get())) knownPids().emplace(busName, *pid);
-  }
 }
 
 // The application found for each pid, while it stays connected: a one-shot
@@ -71,7 +87,35 @@ std::unordered_map<Pid, ObjectRef>& foundApplications() {
   return found;
 }
 
+// A name asked ahead, for one application root.
+struct AskedName {
+  ObjectRef root;
+  bus::Reply<std::string> name;
+};
+Fresh<AskedName>& askedName() {
+  static auto& asked = *new Fresh<AskedName>;
+  return asked;
+}
+
 }  // namespace
+
+void askForName(const ObjectRef& root) {
+  // Once per process: a one-shot command reads the name of the application
+  // whose focus it looked up, a watcher never does.
+  static bool asked = false;
+  if (asked || root.isNull()) return;
+  asked = true;
+  askedName().set({root, calls::name(root)});
+}
+
+bus::Reply<std::string> applicationName(const ObjectRef& root) {
+  if (AskedName* asked = askedName().get(); asked != nullptr && asked->root == root) {
+    bus::Reply<std::string> name = std::move(asked->name);
+    askedName().forget();
+    return name;
+  }
+  return calls::name(root);
+}
 
 bool registryAnswers() {
   if (!busConnected()) return false;
@@ -85,6 +129,7 @@ std::vector<ObjectRef> applicationRoots() {
 
 Pid applicationPid(const ObjectRef& element) {
   if (element.bus.empty()) return 0;
+  if (askedPids().contains(element.bus)) settlePids();
   auto known = knownPids().find(element.bus);
   if (known != knownPids().end()) return known->second;
   auto reply = calls::connectionPid(element.bus);

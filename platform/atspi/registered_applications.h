@@ -3,6 +3,7 @@
 // once while it is fresh (freshness.h).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/atspi/bus_client.h"
@@ -16,6 +17,12 @@ bool registryAnswers();
 // The root elements of the applications registered now (as fresh as
 // freshness.h allows).
 std::vector<bus::ObjectRef> applicationRoots();
+
+// The application's name (its root's Name). askForName sends the question
+// ahead, with others the same command needs; applicationName reads that
+// answer once, or asks anew.
+void askForName(const bus::ObjectRef& root);
+bus::Reply<std::string> applicationName(const bus::ObjectRef& root);
 
 // The process owning the element's application; 0 when it cannot be told.
 Pid applicationPid(const bus::ObjectRef& element);

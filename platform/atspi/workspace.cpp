@@ -98,7 +98,7 @@ Pid processIdentifier(const RunningApplication& application) {
 std::optional<std::string> localizedName(const RunningApplication& application) {
   if (!application) return std::nullopt;
   if (const atspi::bus::ObjectRef& root = rootOf(*application.get()); !root.isNull()) {
-    auto name = atspi::calls::name(root);
+    auto name = atspi::applicationName(root);
     if (const std::string* text = name.get(); text != nullptr && !text->empty()) return *text;
   }
   return firstAnswer(*application.get(), [](x11::WindowId window) -> std::optional<std::string> {
