@@ -142,16 +142,10 @@ TEST_F(OneShotTest, ReadReportsEachAttributeOfItsOwnKind) {
 TEST_F(OneShotTest, ReadGeometryAndTexts) {
   const sim::ElementId field = mailWithField();
   auto& attributes = sim::element(field).attributes;
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (const auto& [x, y, text] :
-       std::vector<std::tuple<double, double, const char*>>{
-           {12.7, -3.2, "{12,-3}"}, {-0.5, 0.0, "{0,0}"}, {nan, 1, ""},
-           {1, INFINITY, ""}, {-1e19, 0, ""}, {9.3e18, 0, ""}}) {
-    attributes["AXPosition"] = sim::point(x, y);
-    attributes["AXSize"] = sim::size(x, y);
-    EXPECT_EQ(run({"read"}), snapshotWith({{"position", text}, {"size", text}}))
-        << x << "," << y;
-  }
+  // Geometry that has no whole number reads as "".
+  attributes["AXPosition"] = sim::point(std::numeric_limits<double>::quiet_NaN(), 1);
+  attributes["AXSize"] = sim::size(1, INFINITY);
+  EXPECT_EQ(run({"read"}), snapshotWith({{"position", ""}, {"size", ""}}));
   attributes["AXPosition"] = sim::point(100.0, 200.5);
   attributes["AXSize"] = sim::size(300.0, 22.0);
   // Special characters keep the reply one line and come back unchanged;

@@ -17,10 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/application_commands.h"
 #include "app/dispatch.h"
-#include "app/utf8.h"
-#include "ax/base64_text.h"
 #include "fuzz_check.h"
 #include "platform/sim/sim.h"
 #include "watch/watcher.h"
@@ -74,7 +71,6 @@ sim::Pid somePid(FuzzedDataProvider& p) {
 struct Scenario {
   std::vector<sim::ElementId> elements{sim::systemWide};
   std::vector<sim::Pid> apps;
-  std::optional<bool> firstLookup;  // the first scripted runningApplication answer
 };
 
 sim::Answer someAnswer(FuzzedDataProvider& p, const Scenario& s) {
@@ -154,8 +150,6 @@ Scenario buildDesktop(FuzzedDataProvider& p) {
   }
   for (int n = p.ConsumeIntegralInRange(0, 2); n > 0; --n)
     desktop.runningApplicationScript.push_back(p.ConsumeBool());
-  if (!desktop.runningApplicationScript.empty())
-    s.firstLookup = desktop.runningApplicationScript.front();
   return s;
 }
 
@@ -222,87 +216,24 @@ void checkEnvelope(const json& reply) {
   }
 }
 
-bool refusedWith(const json& reply, std::string_view reason) {
-  return reply.contains("reason") && reply["reason"] == reason;
-}
-
-void checkActionReply(const json& reply, std::string_view method, sim::ResultCode scripted) {
-  FUZZ_CHECK(keysOf(reply) == Keys({"ok", "method", "error"}));
-  FUZZ_CHECK(reply["method"] == method && reply["error"].is_number_integer());
-  FUZZ_CHECK(reply["ok"] == (reply["error"] == 0));
-  FUZZ_CHECK(reply["error"] == scripted);
-}
-
-void checkOneShot(const std::vector<std::string>& args, const Scenario& s) {
+// One line of JSON in the envelope, past the trust gate only where there is
+// one, and no action the command did not ask for. What each reply holds is
+// the unit tables' to check.
+void checkOneShot(const std::vector<std::string>& args) {
   const sim::Desktop& desktop = sim::desktop();
   for (const sim::OutputChunk& chunk : desktop.output) FUZZ_CHECK(!chunk.lineNow);
   const std::string output = sim::bufferedOutput();
   FUZZ_CHECK(!output.empty() && output.back() == '\n');
   const std::string line = output.substr(0, output.size() - 1);
-  FUZZ_CHECK(line.find_first_of("\n\r") == std::string::npos);
-  FUZZ_CHECK(json::accept(line));
-  const json reply = json::parse(line);
-  checkEnvelope(reply);
+  FUZZ_CHECK(line.find_first_of("\n\r") == std::string::npos && json::accept(line));
+  checkEnvelope(json::parse(line));
 
   const std::string command = args.size() > 1 ? args[1] : "read";
-  const std::optional<std::string> argument =
-      args.size() > 2 ? std::optional<std::string>(args[2]) : std::nullopt;
-  const Keys keys = keysOf(reply);
-  if (command != "set") FUZZ_CHECK(desktop.writes.empty());
-  if (command != "press") FUZZ_CHECK(desktop.presses.empty());
-  if (command != "activate") FUZZ_CHECK(desktop.activations.empty());
+  FUZZ_CHECK(desktop.writes.size() <= (command == "set" ? 1u : 0u));
+  FUZZ_CHECK(desktop.presses.size() <= (command == "press" ? 1u : 0u));
+  FUZZ_CHECK(desktop.activations.size() <= (command == "activate" ? 1u : 0u));
   const bool gated = command != "activate" && command != "frontmost";
   FUZZ_CHECK((sim::callCount("isProcessTrusted") == 1) == gated);
-
-  if (command == "activate") {
-    const std::optional<std::int32_t> pid =
-        argument ? focusctl::parseProcessId(*argument) : std::nullopt;
-    if (refusedWith(reply, "invalid-pid")) {
-      const bool running = pid && std::find(s.apps.begin(), s.apps.end(), *pid) != s.apps.end() &&
-                           s.firstLookup.value_or(true);
-      FUZZ_CHECK(!running && desktop.activations.empty());
-      return;
-    }
-    FUZZ_CHECK(keys == Keys({"ok", "method", "pid"}) && reply["method"] == "app-activate");
-    FUZZ_CHECK(pid && reply["pid"] == *pid);
-    FUZZ_CHECK(reply["ok"] == sim::app(*pid).acceptsActivation);
-    FUZZ_CHECK(desktop.activations.size() == 1 && desktop.activations[0].options == 2);
-  } else if (command == "frontmost") {
-    if (refusedWith(reply, "no-frontmost-app")) return;
-    FUZZ_CHECK(keys == Keys({"ok", "pid", "appName", "bundleID"}) && reply["ok"] == true);
-    const sim::App& app = sim::app(reply["pid"].get<sim::Pid>());
-    FUZZ_CHECK(reply["appName"] == focusctl::sanitizeUtf8(app.name.value_or("")));
-    FUZZ_CHECK(reply["bundleID"] == focusctl::sanitizeUtf8(app.bundleId.value_or("")));
-  } else if (!desktop.trusted) {
-    FUZZ_CHECK(refusedWith(reply, "accessibility-denied"));
-  } else if (refusedWith(reply, "no-focused-element")) {
-    FUZZ_CHECK(desktop.writes.empty() && desktop.presses.empty());
-  } else if (command == "read") {
-    FUZZ_CHECK(keys == Keys({"ok", "trusted", "pid", "appName", "bundleID", "role", "identifier",
-                             "title", "position", "size", "description", "subrole", "domIdentifier",
-                             "text", "placeholder"}));
-    for (const auto& member : reply.items()) {
-      if (member.key() != "ok" && member.key() != "trusted" && member.key() != "pid") {
-        FUZZ_CHECK(member.value().is_string());
-      }
-    }
-  } else if (command == "set") {
-    const std::optional<std::string> text =
-        argument ? focusctl::decodeBase64Text(*argument) : std::nullopt;
-    if (!text) {
-      FUZZ_CHECK(refusedWith(reply, "invalid-text") && desktop.writes.empty());
-      return;
-    }
-    FUZZ_CHECK(desktop.writes.size() == 1 && desktop.writes[0].attribute == "AXValue");
-    FUZZ_CHECK(desktop.writes[0].text == *text);
-    checkActionReply(reply, "ax", sim::element(desktop.writes[0].element).setValueResult);
-  } else if (command == "press") {
-    FUZZ_CHECK(desktop.presses.size() == 1 && desktop.presses[0].action == "AXPress");
-    checkActionReply(reply, "ax-press",
-                     sim::element(desktop.presses[0].element).performActionResult);
-  } else {
-    FUZZ_CHECK(refusedWith(reply, "unknown-command"));
-  }
 }
 
 }  // namespace
@@ -328,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(sim::live(sim::Kind::observer) <= 1 && sim::live(sim::Kind::element) <= 2);
     focusctl::resetWatcherState();
   } else {
-    checkOneShot(args, scenario);
+    checkOneShot(args);
   }
   FUZZ_CHECK(sim::liveTotal() == 0);
   FUZZ_CHECK(sim::desktop().errors.empty());
