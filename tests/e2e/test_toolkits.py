@@ -187,15 +187,13 @@ class Toolkits(DesktopTestCase):
             self.assertEqual(run_focusctl("press").members, NO_PRESS)
         # Last, so that a wrong position does not leave the focus behind.
         self.assert_on_screen(reply)
-
-    def test_2_qt_dialog(self):
-        # The Qt form's button opened "Save changes?"; its default button
-        # has the focus, inside the box that holds the buttons.
-        qt = self.apps["qt"]
-        qt.front()
-        self.read_until({"role": "AXButton", "title": "Save"})
-        self.assertEqual(run_focusctl("press").members, PRESS_OK)
-        qt.stdout.wait_line(b"answer Save")
+        if action == "press" and app.name == "qt":
+            # The press opened "Save changes?", answered here: left open, it
+            # takes the activation back from the next application. Its
+            # default button has the focus, inside the box holding the buttons.
+            self.read_until({"role": "AXButton", "title": "Save"})
+            self.assertEqual(run_focusctl("press").members, PRESS_OK)
+            app.stdout.wait_line(b"answer Save")
 
     def test_2_editor_dialog(self):
         # Closing the editor's modified document asks "Save Changes?", in a
