@@ -69,6 +69,17 @@ ResultCode failureOf(ElementFacts& facts, const bus::Outcome& outcome) {
   return code;
 }
 
+// What a write or an action the toolkit answered with a Boolean came to: a
+// refusal is looked into like any failed call.
+ResultCode resultOf(ElementFacts& facts, bus::Reply<bool>& answer) {
+  const bool* done = answer.get();
+  if (done == nullptr) return failureOf(facts, answer.outcome());
+  if (*done) return code::success;
+  ResultCode code = failureCode(facts.element());
+  facts.noteFailure(code);
+  return code;
+}
+
 }  // namespace
 
 ResultCode setElementValue(ElementFacts& facts, std::string_view text) {
@@ -82,13 +93,7 @@ ResultCode setElementValue(ElementFacts& facts, std::string_view text) {
   facts.takeText();
   std::string contents(text);
   auto written = calls::setTextContents(facts.element(), contents);
-  const bool* accepted = written.get();
-  if (accepted == nullptr) return failureOf(facts, written.outcome());
-  if (!*accepted) {
-    ResultCode code = failureCode(facts.element());
-    facts.noteFailure(code);
-    return code;
-  }
+  if (ResultCode code = resultOf(facts, written); code != code::success) return code;
   return readsBackAs(facts, contents) ? code::success : code::cannotComplete;
 }
 
@@ -117,14 +122,7 @@ ResultCode pressElement(ElementFacts& facts) {
   std::optional<int> press = pressActionIndex(names);
   if (!press) return code::actionUnsupported;
   auto done = calls::doAction(facts.element(), *press);
-  const bool* performed = done.get();
-  if (performed == nullptr) return failureOf(facts, done.outcome());
-  if (!*performed) {
-    ResultCode code = failureCode(facts.element());
-    facts.noteFailure(code);
-    return code;
-  }
-  return code::success;
+  return resultOf(facts, done);
 }
 
 }  // namespace focusctl::platform::atspi
