@@ -28,6 +28,7 @@ RoleFacts facts(AtspiRole role, bool multiLine = false, bool editable = false,
 TEST(AxMapping, RolesAndSubrolesFollowTheDocumentedTable) {
   const std::vector<RoleCase> cases = {
       {facts(ATSPI_ROLE_TEXT), "AXTextField", ""},
+      {facts(ATSPI_ROLE_ENTRY), "AXTextField", ""},
       {facts(ATSPI_ROLE_TEXT, true), "AXTextArea", ""},
       {facts(ATSPI_ROLE_PASSWORD_TEXT), "AXTextField", "AXSecureTextField"},
       {facts(ATSPI_ROLE_COMBO_BOX, false, true), "AXComboBox", ""},
