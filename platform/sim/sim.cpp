@@ -40,14 +40,6 @@ platform::ApplicationRef* newApplicationRef(Pid pid) {
 
 void noteRelease(Kind kind) { ++state().released[static_cast<int>(kind)]; }
 
-Answer text(std::string value) { return {code::success, std::move(value)}; }
-Answer point(double x, double y) { return {code::success, platform::Point{x, y}}; }
-Answer size(double width, double height) { return {code::success, platform::Size{width, height}}; }
-Answer link(ElementId id) { return {code::success, ElementLink{id}}; }
-Answer otherKind() { return {code::success, platform::OtherKind{}}; }
-Answer noValue() { return {code::success, std::monostate{}}; }
-Answer failure(ResultCode failureCode) { return {failureCode, std::monostate{}}; }
-
 ElementId addElement(Pid owner) {
   State& s = state();
   ElementId id = s.nextElement++;

@@ -46,13 +46,15 @@ struct Answer {
       value;
 };
 
-Answer text(std::string value);
-Answer point(double x, double y);
-Answer size(double width, double height);
-Answer link(ElementId id);
-Answer otherKind();
-Answer noValue();  // success without a value
-Answer failure(ResultCode code);
+inline Answer text(std::string value) { return {code::success, std::move(value)}; }
+inline Answer point(double x, double y) { return {code::success, platform::Point{x, y}}; }
+inline Answer size(double width, double height) {
+  return {code::success, platform::Size{width, height}};
+}
+inline Answer link(ElementId id) { return {code::success, ElementLink{id}}; }
+inline Answer otherKind() { return {code::success, platform::OtherKind{}}; }
+inline Answer noValue() { return {code::success, std::monostate{}}; }  // success without a value
+inline Answer failure(ResultCode failureCode) { return {failureCode, std::monostate{}}; }
 
 struct SimElement {
   // A missing attribute answers attributeUnsupported.

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -29,7 +30,6 @@ TEST(AxMapping, RolesAndSubrolesFollowTheDocumentedTable) {
       {facts(ATSPI_ROLE_TEXT), "AXTextField", ""},
       {facts(ATSPI_ROLE_ENTRY), "AXTextField", ""},
       {facts(ATSPI_ROLE_TEXT, true), "AXTextArea", ""},
-      {facts(ATSPI_ROLE_ENTRY, true), "AXTextArea", ""},
       {facts(ATSPI_ROLE_PASSWORD_TEXT), "AXTextField", "AXSecureTextField"},
       {facts(ATSPI_ROLE_COMBO_BOX, false, true), "AXComboBox", ""},
       {facts(ATSPI_ROLE_COMBO_BOX), "AXPopUpButton", ""},
@@ -39,7 +39,6 @@ TEST(AxMapping, RolesAndSubrolesFollowTheDocumentedTable) {
       {facts(ATSPI_ROLE_RADIO_BUTTON), "AXRadioButton", ""},
       {facts(ATSPI_ROLE_PAGE_TAB), "AXRadioButton", "AXTabButton"},
       {facts(ATSPI_ROLE_LABEL), "AXStaticText", ""},
-      {facts(ATSPI_ROLE_STATIC), "AXStaticText", ""},
       {facts(ATSPI_ROLE_LINK), "AXLink", ""},
       {facts(ATSPI_ROLE_SLIDER), "AXSlider", ""},
       {facts(ATSPI_ROLE_SPIN_BUTTON), "AXIncrementor", ""},
@@ -50,17 +49,13 @@ TEST(AxMapping, RolesAndSubrolesFollowTheDocumentedTable) {
       {facts(ATSPI_ROLE_WINDOW), "AXWindow", ""},
       {facts(ATSPI_ROLE_DIALOG), "AXWindow", "AXDialog"},
       {facts(ATSPI_ROLE_MENU_ITEM), "AXMenuItem", ""},
-      {facts(ATSPI_ROLE_CHECK_MENU_ITEM), "AXMenuItem", ""},
       {facts(ATSPI_ROLE_TERMINAL), "AXTextArea", ""},
       {facts(ATSPI_ROLE_APPLICATION), "AXApplication", ""},
       {facts(ATSPI_ROLE_PANEL), "AXGroup", ""},
       // A contenteditable region, as browsers on macOS report it.
       {facts(ATSPI_ROLE_SECTION, false, true), "AXTextArea", ""},
-      {facts(ATSPI_ROLE_PARAGRAPH, true, true), "AXTextArea", ""},
-      {facts(ATSPI_ROLE_PUSH_BUTTON, false, true), "AXButton", ""},
       {facts(ATSPI_ROLE_DOCUMENT_WEB, false, true), "AXWebArea", ""},
       {facts(ATSPI_ROLE_UNKNOWN), "AXUnknown", ""},
-      {facts(ATSPI_ROLE_INVALID), "AXUnknown", ""},
       // A role from a newer AT-SPI than this table knows.
       {facts(static_cast<AtspiRole>(ATSPI_ROLE_LAST_DEFINED + 7)), "AXGroup", ""},
   };
@@ -75,15 +70,13 @@ TEST(AxMapping, PasswordEntriesAreSecureWhateverTheirRole) {
   EXPECT_TRUE(isSecureText(facts(ATSPI_ROLE_PASSWORD_TEXT)));
   // Browsers give a password input the plain entry role.
   for (AtspiRole role : {ATSPI_ROLE_ENTRY, ATSPI_ROLE_TEXT}) {
-    RoleFacts input = facts(role, false, true, "password");
+    RoleFacts input = facts(role, false, true, "PassWord");
     EXPECT_TRUE(isSecureText(input));
     EXPECT_EQ(axSubrole(input), "AXSecureTextField");
-    EXPECT_TRUE(isSecureText(facts(role, false, true, "PassWord")));
   }
   EXPECT_FALSE(isSecureText(facts(ATSPI_ROLE_ENTRY, false, true, "email")));
   // Only text entries hold a password.
   EXPECT_FALSE(isSecureText(facts(ATSPI_ROLE_LABEL, false, false, "password")));
-  EXPECT_FALSE(isSecureText(facts(ATSPI_ROLE_PUSH_BUTTON, false, false, "password")));
 }
 
 TEST(AxMapping, SearchFieldsAreRecognisedFromTheInputTypeOrTheAriaRole) {
@@ -103,28 +96,30 @@ TEST(AxMapping, SearchFieldsAreRecognisedFromTheInputTypeOrTheAriaRole) {
   EXPECT_EQ(axSubrole(facts(ATSPI_ROLE_LINK, false, false, "search", "searchbox")), "");
 }
 
-TEST(AxMapping, OnlyRolesThatDependOnThemAskForStatesAndAttributes) {
-  EXPECT_TRUE(roleNeedsStates(ATSPI_ROLE_TEXT));
-  EXPECT_TRUE(roleNeedsStates(ATSPI_ROLE_COMBO_BOX));
-  EXPECT_FALSE(roleNeedsStates(ATSPI_ROLE_PUSH_BUTTON));
-  EXPECT_TRUE(roleNeedsStates(ATSPI_ROLE_SECTION));
-  EXPECT_TRUE(roleNeedsAttributes(ATSPI_ROLE_ENTRY));
-  EXPECT_TRUE(roleNeedsAttributes(ATSPI_ROLE_PASSWORD_TEXT));
-  EXPECT_FALSE(roleNeedsAttributes(ATSPI_ROLE_LABEL));
-}
-
-TEST(AxMapping, WindowAndValueKindsOfRoles) {
-  for (AtspiRole role : {ATSPI_ROLE_FRAME, ATSPI_ROLE_WINDOW, ATSPI_ROLE_DIALOG,
-                         ATSPI_ROLE_ALERT, ATSPI_ROLE_FILE_CHOOSER}) {
-    EXPECT_TRUE(isWindowRole(role)) << role;
+TEST(AxMapping, RoleKindsDecideWhatIsAskedAndHowTheValueReads) {
+  struct KindCase {
+    AtspiRole role;
+    bool states, attributes, window, nonText;
+  };
+  for (const KindCase& c : std::vector<KindCase>{
+           {ATSPI_ROLE_TEXT, true, true, false, false},
+           {ATSPI_ROLE_PASSWORD_TEXT, false, true, false, false},
+           {ATSPI_ROLE_COMBO_BOX, true, false, false, false},
+           {ATSPI_ROLE_SECTION, true, false, false, false},
+           {ATSPI_ROLE_PUSH_BUTTON, false, false, false, false},
+           {ATSPI_ROLE_CHECK_BOX, false, false, false, true},
+           {ATSPI_ROLE_RADIO_BUTTON, false, false, false, true},
+           {ATSPI_ROLE_FRAME, false, false, true, false},
+           {ATSPI_ROLE_DIALOG, false, false, true, false},
+           {ATSPI_ROLE_ALERT, false, false, true, false},
+           {ATSPI_ROLE_FILE_CHOOSER, true, false, true, false},
+           {ATSPI_ROLE_LIST_ITEM, false, false, false, false},
+       }) {
+    EXPECT_EQ(std::make_tuple(roleNeedsStates(c.role), roleNeedsAttributes(c.role),
+                              isWindowRole(c.role), hasNonTextValue(c.role)),
+              std::make_tuple(c.states, c.attributes, c.window, c.nonText))
+        << c.role;
   }
-  for (AtspiRole role : {ATSPI_ROLE_MENU_ITEM, ATSPI_ROLE_LIST_ITEM, ATSPI_ROLE_PANEL}) {
-    EXPECT_FALSE(isWindowRole(role)) << role;
-  }
-  EXPECT_TRUE(hasNonTextValue(ATSPI_ROLE_CHECK_BOX));
-  EXPECT_TRUE(hasNonTextValue(ATSPI_ROLE_RADIO_BUTTON));
-  EXPECT_FALSE(hasNonTextValue(ATSPI_ROLE_TEXT));
-  EXPECT_FALSE(hasNonTextValue(ATSPI_ROLE_PUSH_BUTTON));
 }
 
 TEST(AxMapping, PressIsOnlyAnActionThatClicksInItsToolkit) {

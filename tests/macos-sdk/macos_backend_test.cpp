@@ -37,8 +37,10 @@ AXObserverRef axOf(const Observer& o) {
   return static_cast<AXObserverRef>(static_cast<void*>(o.get()));
 }
 
-// Copies an attribute answered with `code` and `value` (the script holds it).
+// Copies an attribute answered with `code` and `value`, which a fresh script
+// holds until the next copy.
 CopiedAttribute copy(AXError code, CFTypeRef value) {
+  fake::resetScript();
   fake::script().code = code;
   fake::script().copyValue = value;
   const Element e = element();
@@ -51,21 +53,16 @@ void attributeValuesAreConvertedAndGivenBack() {
   CHECK(copied.code == code::success && fake::script().name == u"AXValue");
   CHECK(std::get<std::string>(copied.value) == "caf\xC3\xA9 \xF0\x9F\x98\x80 \xEF\xBF\xBD!");
   CHECK(fake::retainCount(fake::script().copyValue) == 1);  // only the script's
-  fake::resetScript();
 
   copied = copy(kAXErrorSuccess, fake::makeValue(kAXValueTypeCGPoint, 12.7, -3.2));
   const auto* point = std::get_if<focusctl::platform::Point>(&copied.value);
   CHECK(point != nullptr && point->x == 12.7 && point->y == -3.2);
-  fake::resetScript();
   copied = copy(kAXErrorSuccess, fake::makeValue(kAXValueTypeCGSize, 800, 600));
   const auto* size = std::get_if<focusctl::platform::Size>(&copied.value);
   CHECK(size != nullptr && size->width == 800 && size->height == 600);
-  fake::resetScript();
   CHECK(std::holds_alternative<OtherKind>(
       copy(kAXErrorSuccess, fake::makeValue(kAXValueTypeCGRect, 1, 2)).value));
-  fake::resetScript();
   CHECK(std::holds_alternative<OtherKind>(copy(kAXErrorSuccess, fake::makeNumber()).value));
-  fake::resetScript();
   copied = copy(kAXErrorSuccess, nullptr);
   CHECK(copied.code == code::success && std::holds_alternative<std::monostate>(copied.value));
 
@@ -73,7 +70,6 @@ void attributeValuesAreConvertedAndGivenBack() {
   copied = copy(kAXErrorNoValue, fake::makeString(u"stale"));
   CHECK(copied.code == code::noValue && std::holds_alternative<std::monostate>(copied.value));
   CHECK(fake::retainCount(fake::script().copyValue) == 1);
-  fake::resetScript();
 
   // An element value carries the copied reference, given up with it.
   copied = copy(kAXErrorSuccess, fake::makeElement());
