@@ -172,23 +172,6 @@ begin_session() {
   export XDG_DATA_HOME=$E2E_SESSION_WORK/data
   mkdir -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
 
-  # A session bus with nothing to activate: the accessibility bus launcher is
-  # started by the session itself, and portals, dconf or gvfs must not appear
-  # on their own (each would be one more process to tear down, the document
-  # portal even a FUSE mount inside the work directory).
-  cat >"$E2E_SESSION_WORK/session-bus.xml" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:dir=$XDG_RUNTIME_DIR</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
+  sed "s|@RUNTIME_DIR@|$XDG_RUNTIME_DIR|" "${BASH_SOURCE[0]%/*}/session-bus.xml" \
+    >"$E2E_SESSION_WORK/session-bus.xml"
 }
