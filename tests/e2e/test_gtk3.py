@@ -141,13 +141,10 @@ class ActivateAndFrontmost(DesktopTestCase):
         # Started last, so it is in front.
         self.second = self.start_fixture("--focus", "placeholder", *SECOND_FIXTURE)
 
-    def frontmost(self):
-        return run_focusctl("frontmost")
-
     def test_switching_back_and_forth(self):
         first = (self.first.pid, FIXTURE_APP_NAME, FIXTURE_APP_ID, "text", "Ada Lovelace")
         second = (self.second.pid, SECOND_NAME, SECOND_ID, "placeholder", "Search mail")
-        self.assertEqual(self.frontmost(), self.front(second))
+        self.assertEqual(run_focusctl("frontmost"), self.front(second))
         # Back and forth, the one already in front again, and the id with
         # leading zeros and a plus sign.
         for argument, app in [(None, first), (None, second), (None, second),
@@ -174,7 +171,7 @@ class ActivateAndFrontmost(DesktopTestCase):
                 self.assertEqual(run_focusctl("activate", argument).members, INVALID_PID)
         self.assertEqual(run_focusctl("activate").members, INVALID_PID)
         # Nothing moved.
-        self.assertEqual(self.frontmost()["pid"], self.second.pid)
+        self.assertEqual(run_focusctl("frontmost")["pid"], self.second.pid)
 
 
 class Watch(DesktopTestCase):
@@ -213,8 +210,7 @@ class Watch(DesktopTestCase):
         reply = self.read()
         self.assertEqual((reply["pid"], reply["title"], reply["text"]),
                          (first.pid, "Email", "z"))
-        self.assertTrue(watch.running(), "watch ended on its own")
-        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+        self.assert_still_watching(watch)
 
 
 if __name__ == "__main__":
