@@ -1,5 +1,9 @@
-"""Helpers shared by the end-to-end tests. Every wait ends as soon as its
-condition holds; the limits only keep a broken build from hanging the suite."""
+"""Helpers shared by the end-to-end tests: running the real focusctl and
+checking the form of its reply, starting applications on the headless desktop
+and reading their output with time limits.
+
+Every wait here ends as soon as its condition holds; the limits only keep a
+broken build from hanging the suite."""
 
 import base64
 import json
@@ -30,25 +34,37 @@ FIXTURE_APP_ID = "org.focusctl.Fixture"
 SECOND_FIXTURE = ("--app-id", "org.focusctl.FixtureTwo", "--app-name", "focusctl-fixture-two",
                   "--title", "Fixture Two")
 
-# Every character that JSON escapes or that a writer could mangle, and
-# non-ASCII text from the Basic Multilingual Plane and beyond it.
+# Every character that JSON escapes or that a writer could mangle: a line
+# feed, a quotation mark, a solidus, a reverse solidus, a tab, and non-ASCII
+# text from the Basic Multilingual Plane and beyond it.
 AWKWARD_TEXT = 'Zeile 1\nsay "hi" a/b c:\\d\tTab – Grüße ✓ 😀\n'
 
 _JSON_STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
 _GEOMETRY = re.compile(r"\{(-?\d+),(-?\d+)\}")
-WATCH_LINES = frozenset({b"watching\n", b"fallback\n", b"ax\n"})
 
 
 def b64(text):
     return base64.b64encode(text.encode("utf-8")).decode("ascii")
 
 
-class Reply(dict):
-    """One reply's members; .line is the line it came as."""
+def json_string(text):
+    """The JSON form focusctl writes for a text: the solidus escaped too,
+    non-ASCII characters as themselves."""
+    return json.dumps(text, ensure_ascii=False).replace("/", "\\/")
 
-    @property
-    def members(self):
-        return self
+
+class Reply:
+    """One reply line of a one-shot command, checked for its form."""
+
+    def __init__(self, line, members):
+        self.line = line          # the line without its line feed
+        self.members = members
+
+    def __getitem__(self, key):
+        return self.members[key]
+
+    def __repr__(self):
+        return self.line
 
 
 def _object_without_duplicate_keys(pairs):
@@ -59,23 +75,25 @@ def _object_without_duplicate_keys(pairs):
 
 
 def parse_reply(stdout):
-    """Exactly one line of compact JSON: an object of Booleans, 32-bit
-    integers and texts with a Boolean "ok"."""
+    """Checks that stdout is exactly one line of compact JSON whose members
+    are Booleans, 32-bit integers or texts, and returns it as a Reply."""
     if not stdout.endswith(b"\n") or stdout.count(b"\n") != 1:
         raise AssertionError(f"expected exactly one line, got {stdout!r}")
     line = stdout[:-1].decode("utf-8")
     members = json.loads(line, object_pairs_hook=_object_without_duplicate_keys)
-    if not isinstance(members, dict) or not isinstance(members.get("ok"), bool):
-        raise AssertionError(f'not a JSON object with a Boolean "ok": {line!r}')
+    if not isinstance(members, dict):
+        raise AssertionError(f"not a JSON object: {line!r}")
     if re.search(r"\s", _JSON_STRING.sub("", line)):
         raise AssertionError(f"not compact JSON: {line!r}")
     for key, value in members.items():
-        if not (isinstance(value, (bool, str))
-                or isinstance(value, int) and -2**31 <= value < 2**31):
-            raise AssertionError(f"member {key!r} has a value of another kind: {line!r}")
-    reply = Reply(members)
-    reply.line = line
-    return reply
+        if isinstance(value, bool) or isinstance(value, str):
+            continue
+        if isinstance(value, int) and -2**31 <= value < 2**31:
+            continue
+        raise AssertionError(f"member {key!r} has a value of another kind: {line!r}")
+    if not isinstance(members.get("ok"), bool):
+        raise AssertionError(f'no Boolean "ok": {line!r}')
+    return Reply(line, members)
 
 
 def run_focusctl(*args, env=None, limit=COMMAND_LIMIT):
@@ -83,26 +101,30 @@ def run_focusctl(*args, env=None, limit=COMMAND_LIMIT):
     completed = subprocess.run(
         [FOCUSCTL, *args], stdin=subprocess.DEVNULL, capture_output=True,
         timeout=limit, env=env, check=False)
-    if completed.returncode != 0 or completed.stderr:
-        raise AssertionError(f"focusctl {args} exited with {completed.returncode}, "
-                             f"stderr {completed.stderr!r}")
+    if completed.returncode != 0:
+        raise AssertionError(f"focusctl {args} exited with {completed.returncode}")
+    if completed.stderr:
+        raise AssertionError(f"focusctl {args} wrote to stderr: {completed.stderr!r}")
     return parse_reply(completed.stdout)
 
 
 def wait_until(fetch, accept, limit, what):
     """Calls fetch until accept holds for what it returned; returns that."""
     deadline = time.monotonic() + limit
-    while not accept(last := fetch()):
+    while True:
+        last = fetch()
+        if accept(last):
+            return last
         if time.monotonic() > deadline:
             raise AssertionError(f"gave up waiting for {what}; last seen: {last!r}")
         time.sleep(0.05)
-    return last
 
 
 class LineReader:
     """Collects a pipe's lines, byte for byte, on a thread of its own."""
 
-    def __init__(self, pipe):
+    def __init__(self, pipe, describe_end=lambda: ""):
+        self._describe_end = describe_end
         self._lines = queue.Queue()
         self._thread = threading.Thread(target=self._pump, args=(pipe,), daemon=True)
         self._thread.start()
@@ -113,7 +135,8 @@ class LineReader:
         self._lines.put(None)
 
     def next_line(self, limit=EVENT_LIMIT):
-        """The next line, b"" at end of output, None when none came in time."""
+        """The next line with its line feed, b"" at end of output, or None
+        when nothing came within the limit."""
         try:
             line = self._lines.get(timeout=limit)
         except queue.Empty:
@@ -124,44 +147,68 @@ class LineReader:
         return line
 
     def expect(self, *expected, limit=EVENT_LIMIT):
+        """Asserts that the next lines are exactly the given ones."""
         for want in expected:
             got = self.next_line(limit)
             if got != want:
-                raise AssertionError(f"expected {want!r}, got {got!r}")
+                raise AssertionError(f"expected {want!r}, got {got!r}{self._end(got)}")
 
-    def expect_quiet(self, period=QUIET_PERIOD):
-        got = self.next_line(period)
-        if got is not None:
-            raise AssertionError(f"expected no further output, got {got!r}")
+    def _end(self, got):
+        return f" at the end of output: {self._describe_end()}" if got == b"" else ""
 
     def rest(self, limit=EVENT_LIMIT):
-        """Everything up to the end of output, once the writer has ended."""
+        """Everything still to come up to the end of output, once the writer
+        has ended."""
         self._thread.join(limit)
         lines = []
         while (line := self.next_line(0)) not in (None, b""):
             lines.append(line)
         return b"".join(lines)
 
+    def expect_quiet(self, period=QUIET_PERIOD):
+        got = self.next_line(period)
+        if got is not None:
+            raise AssertionError(f"expected no further output, got {got!r}{self._end(got)}")
+
     def wait_line(self, wanted, limit=EVENT_LIMIT):
-        """Skips lines until the wanted one (given without its line feed)."""
+        """Skips lines until the wanted one (without its line feed)."""
+        return self.wait_for(lambda line: line == wanted + b"\n", limit, f"{wanted!r}")
+
+    def wait_for(self, predicate, limit, what):
+        """Skips lines until one satisfies predicate; returns it."""
         deadline = time.monotonic() + limit
-        while (line := self.next_line(max(0.0, deadline - time.monotonic()))) != wanted + b"\n":
+        while True:
+            line = self.next_line(max(0.0, deadline - time.monotonic()))
             if line is None or line == b"":
-                raise AssertionError(f"no line {wanted!r} (got {line!r})")
-        return line
+                raise AssertionError(f"no line {what} (got {line!r}){self._end(line)}")
+            if predicate(line):
+                return line
 
 
 class Process:
-    """A process whose stdout is read line by line."""
+    """A process of the test whose stdout is read line by line and which is
+    ended when the test ends."""
 
     def __init__(self, argv, env=None):
         self.argv = argv
         self.popen = subprocess.Popen(
             argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, env=env, start_new_session=True)
-        self.pid = self.popen.pid
-        self.stdout = LineReader(self.popen.stdout)
+        self.stdout = LineReader(self.popen.stdout, self.describe_end)
         self.stderr = LineReader(self.popen.stderr)
+
+    def describe_end(self):
+        """How the process ended, for a test that did not expect it to."""
+        try:
+            status = self.popen.wait(timeout=EVENT_LIMIT)
+        except subprocess.TimeoutExpired:
+            return f"{self.argv[0]} closed its output but is still running"
+        return (f"{self.argv[0]} ended with status {status}, "
+                f"stderr {self.stderr.rest()!r}")
+
+    @property
+    def pid(self):
+        return self.popen.pid
 
     def running(self):
         return self.popen.poll() is None
@@ -190,17 +237,26 @@ def x_tool(*args):
     return completed.stdout
 
 
-def active_window_rect():
-    """Screen position and size of the active window's client area."""
-    info = x_tool("xwininfo", "-id", x_tool("xdotool", "getactivewindow").strip())
-    return tuple(int(re.search(name + r":\s+(-?\d+)", info).group(1)) for name in
-                 ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
+def active_window():
+    return int(x_tool("xdotool", "getactivewindow").strip())
+
+
+def window_rect(window):
+    """Screen position and size of the window's client area."""
+    info = x_tool("xwininfo", "-id", str(window))
+    def field(name):
+        return int(re.search(name + r":\s+(-?\d+)", info).group(1))
+    return (field("Absolute upper-left X"), field("Absolute upper-left Y"),
+            field("Width"), field("Height"))
+
+
+WATCH_LINES = frozenset({b"watching\n", b"fallback\n", b"ax\n"})
 
 
 def settle(watch, limit=STARTUP_LIMIT):
-    """The lines a watcher writes while the desktop settles, up to the first
-    pause after a "watching": only the three words, the last subscription
-    line a complete one."""
+    """The lines a watcher writes while the desktop settles: up to the first
+    pause of QUIET_PERIOD after a "watching". Only the three words, and the
+    last subscription written is a complete one."""
     lines = []
     deadline = time.monotonic() + limit
     while True:
@@ -209,12 +265,13 @@ def settle(watch, limit=STARTUP_LIMIT):
             raise AssertionError(f"no settled watcher within {limit} s: {lines!r}")
         line = watch.stdout.next_line(
             min(QUIET_PERIOD, left) if b"watching\n" in lines else left)
-        if line is None and b"watching\n" in lines:
-            break
+        if line is None:
+            if b"watching\n" in lines:
+                break
+            continue
         if line == b"":
-            raise AssertionError(f"watch ended after {lines!r}: {watch.close()!r}")
-        if line is not None:
-            lines.append(line)
+            raise AssertionError(f"watch ended after {lines!r}: {watch.describe_end()}")
+        lines.append(line)
     subscriptions = [line for line in lines if line != b"ax\n"]
     if not set(lines) <= WATCH_LINES or subscriptions[-1] != b"watching\n":
         raise AssertionError(f"watch did not settle on a subscription: {lines!r}")
@@ -222,8 +279,9 @@ def settle(watch, limit=STARTUP_LIMIT):
 
 
 def wait_until_frontmost(pid):
-    """Waits until focusctl sees pid frontmost; returns that reply."""
-    return wait_until(lambda: run_focusctl("frontmost"),
+    """Waits until focusctl itself sees pid as the frontmost application;
+    returns that frontmost reply."""
+    return wait_until(lambda: run_focusctl("frontmost").members,
                       lambda members: members.get("pid") == pid,
                       STARTUP_LIMIT, f"pid {pid} to be frontmost")
 
@@ -234,9 +292,10 @@ class Fixture(Process):
     def __init__(self, *options):
         super().__init__([FIXTURE, *options])
         try:
-            focus = self.stdout.next_line(STARTUP_LIMIT) or b""
+            focus = self.stdout.wait_for(lambda line: line.startswith(b"focus "),
+                                         STARTUP_LIMIT, "focus from the fixture")
             self.stdout.expect(b"ready\n", limit=STARTUP_LIMIT)
-            # The focused widget's rectangle within its window's client area.
+            # Rectangle of the focused widget within its window's client area.
             self.focus_rect = tuple(int(part) for part in focus.split()[1:])
             wait_until_frontmost(self.pid)
         except BaseException:
@@ -245,7 +304,7 @@ class Fixture(Process):
 
     def expected_geometry(self):
         """The focused widget's "position" and "size" texts, from X."""
-        x, y, _, _ = active_window_rect()
+        x, y, _, _ = window_rect(active_window())
         rx, ry, width, height = self.focus_rect
         return f"{{{x + rx},{y + ry}}}", f"{{{width},{height}}}"
 
@@ -265,16 +324,9 @@ class DesktopTestCase(unittest.TestCase):
 
     def read(self):
         reply = run_focusctl("read")
-        self.assertEqual((set(reply), reply["ok"], reply["trusted"]), (READ_KEYS, True, True),
-                         reply)
-        return reply
-
-    def read_until(self, expected):
-        """Waits until the focused element has the expected members."""
-        reply = wait_until(lambda: run_focusctl("read"),
-                           lambda r: r["ok"] and expected.items() <= r.items(),
-                           STARTUP_LIMIT, f"focus on {expected}")
-        self.assertEqual(set(reply), READ_KEYS, reply)
+        self.assertEqual(set(reply.members), READ_KEYS, reply)
+        self.assertIs(reply["ok"], True, reply)
+        self.assertIs(reply["trusted"], True, reply)
         return reply
 
     def start_watch(self):
@@ -288,12 +340,20 @@ class DesktopTestCase(unittest.TestCase):
         self.assertTrue(watch.running(), "watch ended on its own")
         self.assertEqual(watch.close(), b"", "watch wrote to stderr")
 
+    def read_until(self, expected):
+        """Waits until the focused element has the expected members."""
+        reply = wait_until(lambda: run_focusctl("read"),
+                           lambda r: r["ok"] and expected.items() <= r.members.items(),
+                           STARTUP_LIMIT, f"focus on {expected}")
+        self.assertEqual(set(reply.members), READ_KEYS, reply)
+        return reply
+
     def assert_on_screen(self, reply):
         """Screen coordinates inside the active window, or no geometry."""
         if reply["position"] == "" or reply["size"] == "":
             self.assertEqual((reply["position"], reply["size"]), ("", ""), reply)
             return
-        wx, wy, ww, wh = active_window_rect()
+        wx, wy, ww, wh = window_rect(active_window())
         x, y = (int(n) for n in _GEOMETRY.fullmatch(reply["position"]).groups())
         width, height = (int(n) for n in _GEOMETRY.fullmatch(reply["size"]).groups())
         self.assertTrue(0 < width and 0 < height and wx <= x and x + width <= wx + ww
@@ -301,7 +361,9 @@ class DesktopTestCase(unittest.TestCase):
                         f"{reply} outside {wx, wy, ww, wh}")
 
     def set_text(self, text):
-        self.assertEqual(run_focusctl("set", b64(text)), {"ok": True, "method": "ax", "error": 0})
+        reply = run_focusctl("set", b64(text))
+        self.assertEqual(reply.members, {"ok": True, "method": "ax", "error": 0}, reply)
+        return reply
 
 
 def main():

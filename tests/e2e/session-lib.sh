@@ -34,11 +34,7 @@ wait_until() {
 # Runs the command, bounded by the optional timeout. timeout(1) gives the
 # command its own process group, so a timeout ends its children too.
 run_command() {
-  if [[ -n $timeout_seconds ]]; then
-    timeout --kill-after=5 "$timeout_seconds" "$@"
-  else
-    "$@"
-  fi
+  ${timeout_seconds:+timeout --kill-after=5 "$timeout_seconds"} "$@"
 }
 
 # Sets timeout_seconds, mode (outside, or the stage named by --inside-session
@@ -88,22 +84,17 @@ registry_answers() {
     org.a11y.atspi.Accessible ChildCount
 }
 
-bus_launcher() {
-  local candidate
-  for candidate in /usr/libexec/at-spi-bus-launcher \
-    /usr/lib/at-spi2-core/at-spi-bus-launcher /usr/lib/at-spi-bus-launcher; do
-    [[ -x $candidate ]] && { printf '%s\n' "$candidate"; return 0; }
-  done
-  return 1
-}
-
 # Takes the caller's stderr back from fd 9 (the bus daemons keep the log),
 # launches the accessibility bus (--a11y=1, never persisted) and returns once
 # its registry answers. Sets launcher_pid.
 start_accessibility_bus() {
   exec 2>&9 9>&-
   local launcher address
-  launcher=$(bus_launcher) || die_startup "at-spi-bus-launcher not found"
+  for launcher in /usr/libexec/at-spi-bus-launcher \
+    /usr/lib/at-spi2-core/at-spi-bus-launcher /usr/lib/at-spi-bus-launcher; do
+    [[ -x $launcher ]] && break
+  done
+  [[ -x $launcher ]] || die_startup "at-spi-bus-launcher not found"
   "$launcher" --launch-immediately --a11y=1 \
     >"$E2E_SESSION_WORK/at-spi-bus-launcher.log" 2>&1 &
   launcher_pid=$!

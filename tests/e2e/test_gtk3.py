@@ -144,14 +144,15 @@ class ActivateAndFrontmost(DesktopTestCase):
     def test_switching_back_and_forth(self):
         first = (self.first.pid, FIXTURE_APP_NAME, FIXTURE_APP_ID, "text", "Ada Lovelace")
         second = (self.second.pid, SECOND_NAME, SECOND_ID, "placeholder", "Search mail")
-        self.assertEqual(run_focusctl("frontmost"), self.front(second))
+        self.assertEqual(run_focusctl("frontmost").members, self.front(second))
         # Back and forth, the one already in front again, and the id with
         # leading zeros and a plus sign.
         for argument, app in [(None, first), (None, second), (None, second),
                               (f"+000{self.first.pid}", first)]:
             with self.subTest(argument=argument, pid=app[0]):
                 reply = run_focusctl("activate", argument or str(app[0]))
-                self.assertEqual(reply, {"ok": True, "method": "app-activate", "pid": app[0]})
+                self.assertEqual(reply.members,
+                                 {"ok": True, "method": "app-activate", "pid": app[0]})
                 # activate does not wait for the switch; frontmost must follow it.
                 self.assertEqual(wait_until_frontmost(app[0]), self.front(app))
                 reply = self.read()
