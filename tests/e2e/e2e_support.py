@@ -1,9 +1,5 @@
-"""Helpers shared by the end-to-end tests: running the real focusctl and
-checking the form of its reply, starting applications on the headless desktop
-and reading their output with time limits.
-
-Every wait here ends as soon as its condition holds; the limits only keep a
-broken build from hanging the suite."""
+"""Helpers shared by the end-to-end tests. Every wait ends as soon as its
+condition holds; the limits only keep a broken build from hanging the suite."""
 
 import base64
 import json
@@ -31,6 +27,8 @@ READ_KEYS = frozenset({
 
 FIXTURE_APP_NAME = "focusctl-fixture"
 FIXTURE_APP_ID = "org.focusctl.Fixture"
+SECOND_FIXTURE = ("--app-id", "org.focusctl.FixtureTwo", "--app-name", "focusctl-fixture-two",
+                  "--title", "Fixture Two")
 
 # Every character that JSON escapes or that a writer could mangle: a line
 # feed, a quotation mark, a solidus, a reverse solidus, a tab, and non-ASCII
@@ -73,8 +71,7 @@ def _object_without_duplicate_keys(pairs):
 
 
 def parse_reply(stdout):
-    """Checks that stdout is exactly one line of compact JSON whose members
-    are Booleans, 32-bit integers or texts, and returns it as a Reply."""
+    """One line of compact JSON: Booleans, 32-bit integers and texts."""
     if not stdout.endswith(b"\n") or stdout.count(b"\n") != 1:
         raise AssertionError(f"expected exactly one line, got {stdout!r}")
     line = stdout[:-1].decode("utf-8")
@@ -133,8 +130,7 @@ class LineReader:
         self._lines.put(None)
 
     def next_line(self, limit=EVENT_LIMIT):
-        """The next line with its line feed, b"" at end of output, or None
-        when nothing came within the limit."""
+        """The next line, b"" at end of output, None when none came in time."""
         try:
             line = self._lines.get(timeout=limit)
         except queue.Empty:
@@ -145,7 +141,6 @@ class LineReader:
         return line
 
     def expect(self, *expected, limit=EVENT_LIMIT):
-        """Asserts that the next lines are exactly the given ones."""
         for want in expected:
             got = self.next_line(limit)
             if got != want:
@@ -155,8 +150,7 @@ class LineReader:
         return f" at the end of output: {self._describe_end()}" if got == b"" else ""
 
     def rest(self, limit=EVENT_LIMIT):
-        """Everything still to come up to the end of output, once the writer
-        has ended."""
+        """Everything up to the end of output, once the writer has ended."""
         self._thread.join(limit)
         lines = []
         while (line := self.next_line(0)) not in (None, b""):
@@ -184,8 +178,7 @@ class LineReader:
 
 
 class Process:
-    """A process of the test whose stdout is read line by line and which is
-    ended when the test ends."""
+    """A process whose stdout is read line by line."""
 
     def __init__(self, argv, env=None):
         self.argv = argv
@@ -196,7 +189,6 @@ class Process:
         self.stderr = LineReader(self.popen.stderr)
 
     def describe_end(self):
-        """How the process ended, for a test that did not expect it to."""
         try:
             status = self.popen.wait(timeout=EVENT_LIMIT)
         except subprocess.TimeoutExpired:
@@ -252,9 +244,8 @@ WATCH_LINES = frozenset({b"watching\n", b"fallback\n", b"ax\n"})
 
 
 def settle(watch, limit=STARTUP_LIMIT):
-    """The lines a watcher writes while the desktop settles: up to the first
-    pause of QUIET_PERIOD after a "watching". Only the three words, and the
-    last subscription written is a complete one."""
+    """The lines a watcher writes until the first pause after a "watching":
+    only the three words, the last subscription line a complete one."""
     lines = []
     deadline = time.monotonic() + limit
     while True:
@@ -277,8 +268,7 @@ def settle(watch, limit=STARTUP_LIMIT):
 
 
 def wait_until_frontmost(pid):
-    """Waits until focusctl itself sees pid as the frontmost application;
-    returns that frontmost reply."""
+    """Waits until focusctl sees pid frontmost; returns that reply."""
     return wait_until(lambda: run_focusctl("frontmost").members,
                       lambda members: members.get("pid") == pid,
                       STARTUP_LIMIT, f"pid {pid} to be frontmost")

@@ -34,11 +34,7 @@ wait_until() {
 # Runs the command, bounded by the optional timeout. timeout(1) gives the
 # command its own process group, so a timeout ends its children too.
 run_command() {
-  if [[ -n $timeout_seconds ]]; then
-    timeout --kill-after=5 "$timeout_seconds" "$@"
-  else
-    "$@"
-  fi
+  ${timeout_seconds:+timeout --kill-after=5 "$timeout_seconds"} "$@"
 }
 
 # Sets timeout_seconds, mode (outside, or the stage named by --inside-session
@@ -88,22 +84,17 @@ registry_answers() {
     org.a11y.atspi.Accessible ChildCount
 }
 
-bus_launcher() {
-  local candidate
-  for candidate in /usr/libexec/at-spi-bus-launcher \
-    /usr/lib/at-spi2-core/at-spi-bus-launcher /usr/lib/at-spi-bus-launcher; do
-    [[ -x $candidate ]] && { printf '%s\n' "$candidate"; return 0; }
-  done
-  return 1
-}
-
 # Takes the caller's stderr back from fd 9 (the bus daemons keep the log),
 # launches the accessibility bus (--a11y=1, never persisted) and returns once
 # its registry answers. Sets launcher_pid.
 start_accessibility_bus() {
   exec 2>&9 9>&-
   local launcher address
-  launcher=$(bus_launcher) || die_startup "at-spi-bus-launcher not found"
+  for launcher in /usr/libexec/at-spi-bus-launcher \
+    /usr/lib/at-spi2-core/at-spi-bus-launcher /usr/lib/at-spi-bus-launcher; do
+    [[ -x $launcher ]] && break
+  done
+  [[ -x $launcher ]] || die_startup "at-spi-bus-launcher not found"
   "$launcher" --launch-immediately --a11y=1 \
     >"$E2E_SESSION_WORK/at-spi-bus-launcher.log" 2>&1 &
   launcher_pid=$!
@@ -172,23 +163,6 @@ begin_session() {
   export XDG_DATA_HOME=$E2E_SESSION_WORK/data
   mkdir -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
 
-  # A session bus with nothing to activate: the accessibility bus launcher is
-  # started by the session itself, and portals, dconf or gvfs must not appear
-  # on their own (each would be one more process to tear down, the document
-  # portal even a FUSE mount inside the work directory).
-  cat >"$E2E_SESSION_WORK/session-bus.xml" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:dir=$XDG_RUNTIME_DIR</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
+  sed "s|@RUNTIME_DIR@|$XDG_RUNTIME_DIR|" "${BASH_SOURCE[0]%/*}/session-bus.xml" \
+    >"$E2E_SESSION_WORK/session-bus.xml"
 }

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""Faults around a running focusctl: the application it watches exits, is
-killed or restarted; the accessibility registry is restarted; the controller
-stops reading. Through all of them every focusctl process writes nothing to stderr
-and only lines of its own form, and the watcher comes back to a complete
-subscription at the next activation."""
+"""Faults around a running watcher: the application it watches goes, the
+accessibility registry restarts, the controller stops reading."""
 
 import os
 import re
@@ -13,19 +10,14 @@ import subprocess
 import time
 
 from e2e_support import (COMMAND_LIMIT, EVENT_LIMIT, FIXTURE_APP_ID, FIXTURE_APP_NAME,
-                         FOCUSCTL, QUIET_PERIOD, STARTUP_LIMIT, DesktopTestCase,
+                         FOCUSCTL, QUIET_PERIOD, SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase,
                          main, run_focusctl, settle, wait_until,
                          wait_until_frontmost, x_tool)
-
-SECOND = ("--app-id", "org.focusctl.FixtureTwo", "--app-name", "focusctl-fixture-two",
-          "--title", "Fixture Two")
-
 
 
 class WatchTestCase(DesktopTestCase):
     def assert_value_changes_seen(self, watch, pid, text):
-        """Text typed into the empty entry of application pid, once it is
-        frontmost, gives exactly one "ax" and lands there."""
+        # Typed into the empty entry of the frontmost pid: one "ax", and there.
         wait_until_frontmost(pid)
         x_tool("xdotool", "type", "--delay", "0", text)
         watch.stdout.expect(b"ax\n")
@@ -45,7 +37,7 @@ class ObservedApplicationGoes(WatchTestCase):
                     front = self.start_process(["zenity", "--entry", "--text", "Name"])
                     wait_until_frontmost(front.pid)
                 else:
-                    front = self.start_fixture("--focus", "placeholder", *SECOND)
+                    front = self.start_fixture("--focus", "placeholder", *SECOND_FIXTURE)
                 watch = self.start_watch()
                 x_tool("xdotool", "type", "--delay", "0", "q")
                 watch.stdout.expect(b"ax\n")
@@ -90,8 +82,7 @@ class ObservedApplicationGoes(WatchTestCase):
 
 
 class AccessibilityBus:
-    """The desktop's accessibility bus and the registry on it, through
-    gdbus."""
+    """The desktop's accessibility bus and its registry, through gdbus."""
 
     REGISTRY = "org.a11y.atspi.Registry"
     _PID = re.compile(r"\(uint32 (\d+),\)")
@@ -104,7 +95,6 @@ class AccessibilityBus:
         self.address = re.fullmatch(r"\('(.*)',\)", reply.strip()).group(1)
 
     def call(self, destination, path, method, *args):
-        """The reply, or None when the call failed."""
         completed = subprocess.run(
             ["gdbus", "call", "--address", self.address, "--dest", destination,
              "--object-path", path, "--method", method, *args],
@@ -112,23 +102,20 @@ class AccessibilityBus:
         return completed.stdout.strip() if completed.returncode == 0 else None
 
     def registry_pid(self):
-        """The process owning the registry's name, or None while nobody does.
-        Asking the bus daemon never starts the registry."""
+        # Asking the bus daemon never starts the registry.
         reply = self.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
                           "org.freedesktop.DBus.GetConnectionUnixProcessID",
                           self.REGISTRY)
         return int(self._PID.fullmatch(reply).group(1)) if reply else None
 
     def ask_registry(self):
-        """Asks the registry something, which has the bus start it when it
-        is not running; the reply, or None."""
+        # Has the bus start the registry when it is not running.
         return self.call(self.REGISTRY, "/org/a11y/atspi/accessible/root",
                          "org.freedesktop.DBus.Properties.Get",
                          "org.a11y.atspi.Accessible", "ChildCount")
 
     def registered_events(self):
-        """The (listener, event) pairs the registry passes on to
-        applications."""
+        # The (listener, event) pairs the registry passes on to applications.
         reply = self.call(self.REGISTRY, "/org/a11y/atspi/registry",
                           "org.a11y.atspi.Registry.GetRegisteredEvents")
         return frozenset(self._EVENT.findall(reply or ""))
@@ -165,7 +152,7 @@ class RegistryRestart(WatchTestCase):
 
         # An application known only to the new registry, then the old one
         # again: each activation gives a complete subscription.
-        second = self.start_fixture("--focus", "placeholder", *SECOND)
+        second = self.start_fixture("--focus", "placeholder", *SECOND_FIXTURE)
         settle(watch)
         self.assert_value_changes_seen(watch, second.pid, "s")
         self.assertEqual(run_focusctl("activate", str(first.pid)).members,
@@ -180,8 +167,8 @@ class RegistryRestart(WatchTestCase):
 
 
 class ControllerGoesAway(DesktopTestCase):
-    """Once nobody reads its lines, a watcher must not live on: the next
-    line it writes ends it, killed by SIGPIPE or by an exit of its own."""
+    # Once nobody reads its lines, the next line a watcher writes ends it,
+    # killed by SIGPIPE or by an exit of its own.
 
     def test_watch_ends_at_its_next_line(self):
         self.start_fixture("--focus", "placeholder")
@@ -208,7 +195,7 @@ class ControllerGoesAway(DesktopTestCase):
                 if event == "activation":
                     # Idle for a while; the first line after it is a rebuild's.
                     time.sleep(2 * QUIET_PERIOD)
-                    self.start_fixture(*SECOND)
+                    self.start_fixture(*SECOND_FIXTURE)
                 else:
                     x_tool("xdotool", "type", "--delay", "0", event)
                 try:

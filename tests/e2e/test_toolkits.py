@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""focusctl on applications of every toolkit people use: a Qt 5 form, a GTK 4
-window, gnome-text-editor, and one page in Firefox ESR and in Chromium. Each
-application starts once for the whole suite; the tests move the focus with
-the keyboard and run in the order of their names."""
+"""focusctl on a Qt 5 form, a GTK 4 window, gnome-text-editor, and one page in
+Firefox ESR and in Chromium, each started once; the tests run in name order."""
 
 import os
 import re
@@ -111,7 +109,6 @@ class App(Process):
         self.window_pid = int(x_tool("xdotool", "getwindowpid", str(self.window)))
 
     def title_numbers(self):
-        """The numbers the page or form writes into its window's name."""
         return [int(n) for n in re.findall(r"\d+", x_tool("xdotool", "getwindowname",
                                                           str(self.window)))]
 

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""focusctl on a Wayland session (tests/e2e/wayland-session): GTK 3, GTK 4
-and Qt applications as Wayland clients and one X11 application through
-XWayland, each read, written, typed into and pressed; watch and activate
-across all of them."""
+"""focusctl on sway (tests/e2e/wayland-session): GTK 3, GTK 4 and Qt as
+Wayland clients and one X11 application through XWayland."""
 
 import os
 import re

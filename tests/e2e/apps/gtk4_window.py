@@ -1,7 +1,5 @@
 #!/usr/bin/env python3
-"""A GTK 4 window for the end-to-end tests: an entry with a placeholder
-(focused first, or the button with the argument "button"), a text view and
-a button that prints "pressed" and focuses the entry again."""
+"""A GTK 4 window for the end-to-end tests; the button prints "pressed"."""
 
 import sys
 

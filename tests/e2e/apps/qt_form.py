@@ -1,10 +1,6 @@
 #!/usr/bin/env python3
-"""A PyQt5 form for the end-to-end tests: an editable combo box holding
-"needle" (focused first), a line edit with a placeholder, a password field
-and a button (focused first with the argument "button"). The window title
-holds the password's length. The button prints "pressed" and opens a "Save
-changes?" box; its choice is printed as "answer BUTTON" and the focus goes
-back to the combo box."""
+"""A PyQt5 form for the end-to-end tests; its window title holds the
+password's length, and the button opens a "Save changes?" box."""
 
 import sys
 
