@@ -117,7 +117,10 @@ class App(Process):
         # again while waiting: Qt's save box asks to be activated once more
         # some time after it shows.
         def activated():
-            if int(x_tool("xdotool", "getactivewindow", "getwindowpid")) != self.window_pid:
+            # The active window may be gone by the time its pid is asked.
+            active = subprocess.run(["xdotool", "getactivewindow", "getwindowpid"],
+                                    capture_output=True, text=True, check=False)
+            if active.stdout.strip() != str(self.window_pid):
                 x_tool("xdotool", "windowactivate", str(self.window))
             return run_focusctl("frontmost").members.get("pid")
         wait_until(activated, lambda pid: pid == self.window_pid, STARTUP_LIMIT,
