@@ -181,7 +181,7 @@ using TimerId = std::uint64_t;
 TimerId addTimer(std::chrono::milliseconds after, std::function<void()> callback);
 void cancelTimer(TimerId id);
 // Calls readable when fd has something to read, or before the loop sleeps
-// when waiting() says data is buffered already (Xlib reads events while it
+// when waiting() says data is buffered already (xcb reads events while it
 // waits for a reply); readable returns false to stop watching.
 void watchReadable(int fd, std::function<bool()> readable,
                    std::function<bool()> waiting = nullptr);

@@ -1,21 +1,21 @@
 #include "platform/atspi/x11_desktop.h"
 
-#include <X11/XKBlib.h>
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <map>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/atspi/bus_client.h"
 #include "platform/atspi/freshness.h"
-#include "platform/atspi/quiet_stderr.h"
 
 namespace focusctl::platform::x11 {
 namespace {
@@ -45,139 +45,204 @@ constexpr std::array<const char*, atomCount> atomNames = {
     "UTF8_STRING",          "AT_SPI_BUS",
 };
 
+// xcb hands every reply and event over in malloc'd memory.
+struct FreeDeleter {
+  void operator()(void* data) const noexcept { std::free(data); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, FreeDeleter>;
+
+// A property asked for ahead of need, then its answer: later questions
+// about the same window and property take it while it is fresh.
+struct Prefetched {
+  xcb_get_property_cookie_t cookie{};
+  std::shared_ptr<xcb_get_property_reply_t> reply;  // once taken; may hold nothing
+  bool taken = false;
+  atspi::Learnt learnt;
+};
+
 struct Connection {
-  Display* display = nullptr;
-  std::array<Atom, atomCount> atoms{};
+  xcb_connection_t* xcb = nullptr;
+  xcb_window_t root = XCB_NONE;        // of the display's default screen
+  xcb_window_t firstRoot = XCB_NONE;   // of screen 0, where AT_SPI_BUS lives
+  std::array<xcb_atom_t, atomCount> atoms{};
+  std::map<std::pair<xcb_window_t, xcb_atom_t>, Prefetched> prefetched;
+  // Events read while a reply was awaited, served before the socket is read.
+  std::deque<Owned<xcb_generic_event_t>> queued;
   // Whether an EWMH window manager runs, and its check window: asked once
   // per connection; a watching process learns of changes from events.
   std::optional<bool> managerRunning;
-  Window managerCheck = None;
+  xcb_window_t managerCheck = XCB_NONE;
 };
 
-bool connectionLost = false;
+bool lost(const Connection& x) { return xcb_connection_has_error(x.xcb) != 0; }
 
-// Errors for windows that vanish between two requests are expected; the
-// request that met one simply reports no answer.
-int ignoreError(Display*, XErrorEvent*) { return 0; }
+// How much of each property is worth reading: one value for windows and
+// pids, whole lists and texts up to a bound.
+std::uint32_t maxLongs(xcb_atom_t name, const Connection& x) {
+  if (name == x.atoms[netClientList] || name == x.atoms[netClientListStacking]) return 65536;
+  if (name == x.atoms[netSupported]) return 1024;
+  // libatspi reads at most BUFSIZ units of AT_SPI_BUS.
+  if (name == x.atoms[atSpiBus]) return 8192;
+  if (name == x.atoms[netActiveWindow] || name == x.atoms[netWmPid] ||
+      name == x.atoms[netSupportingWmCheck]) {
+    return 1;
+  }
+  return 4096;
+}
 
-// Without these Xlib writes to standard error and exits when the server
-// goes away; from then on the display is no longer used.
-int ignoreIoError(Display*) { return 0; }
-void keepRunningAfterIoError(Display*, void*) { connectionLost = true; }
+// Sends the request now and leaves its answer to be taken later, so that
+// independent questions travel together.
+Prefetched& prefetch(Connection& x, xcb_window_t window, xcb_atom_t name) {
+  auto [entry, added] = x.prefetched.try_emplace({window, name});
+  Prefetched& asked = entry->second;
+  if (!added && atspi::isFresh(asked.learnt)) return asked;
+  if (!added && !asked.taken) xcb_discard_reply(x.xcb, asked.cookie.sequence);
+  asked = {xcb_get_property(x.xcb, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                            maxLongs(name, x)),
+           nullptr, false, atspi::learntNow()};
+  return asked;
+}
 
 Connection* connection() {
-  static Connection* opened = [] () -> Connection* {
+  static Connection* opened = []() -> Connection* {
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || name[0] == '\0') return nullptr;
-    XSetErrorHandler(ignoreError);
-    XSetIOErrorHandler(ignoreIoError);
-    Display* display = [] {
-      atspi::QuietStandardError quiet;
-      // Nothing here reads the keyboard: Xlib's keyboard extension would
-      // only cost round trips at every start.
-      XkbIgnoreExtension(True);
-      return XOpenDisplay(nullptr);
-    }();
-    if (display == nullptr) return nullptr;
-    XSetIOErrorExitHandler(display, keepRunningAfterIoError, nullptr);
+    int screenNumber = 0;
+    xcb_connection_t* xcb = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(xcb) != 0) {
+      xcb_disconnect(xcb);
+      return nullptr;
+    }
     // Kept for the whole process, like the accessibility bus connection.
     auto* made = new Connection;
-    made->display = display;
-    std::array<char*, atomCount> names{};
+    made->xcb = xcb;
+    auto screens = xcb_setup_roots_iterator(xcb_get_setup(xcb));
+    made->firstRoot = screens.data->root;
+    for (int i = 0; i < screenNumber && screens.rem > 1; ++i) xcb_screen_next(&screens);
+    made->root = screens.data->root;
+    std::array<xcb_intern_atom_cookie_t, atomCount> cookies{};
     for (std::size_t i = 0; i < atomCount; ++i) {
-      names[i] = const_cast<char*>(atomNames[i]);
+      cookies[i] = xcb_intern_atom(xcb, 0, static_cast<std::uint16_t>(std::strlen(atomNames[i])),
+                                   atomNames[i]);
     }
-    XInternAtoms(display, names.data(), atomCount, False, made->atoms.data());
+    for (std::size_t i = 0; i < atomCount; ++i) {
+      xcb_generic_error_t* error = nullptr;
+      Owned<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(xcb, cookies[i], &error));
+      std::free(error);
+      made->atoms[i] = reply ? reply->atom : XCB_NONE;
+    }
+    // What nearly every command asks first, in one round trip: the bus
+    // address, the window manager's check window and the active window.
+    prefetch(*made, made->firstRoot, made->atoms[atSpiBus]);
+    prefetch(*made, made->root, made->atoms[netSupportingWmCheck]);
+    prefetch(*made, made->root, made->atoms[netActiveWindow]);
+    xcb_flush(xcb);
     return made;
   }();
-  if (opened == nullptr || connectionLost) return nullptr;
+  if (opened == nullptr || lost(*opened)) return nullptr;
   return opened;
 }
 
-struct XFreeDeleter {
-  void operator()(void* data) const noexcept {
-    if (data != nullptr) XFree(data);
-  }
-};
-
 struct Property {
-  std::unique_ptr<unsigned char, XFreeDeleter> data;
-  unsigned long items = 0;
-  int format = 0;
+  std::shared_ptr<xcb_get_property_reply_t> reply;
+  xcb_atom_t type() const { return reply->type; }
+  int format() const { return reply->format; }
+  const std::uint8_t* bytes() const {
+    return static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
+  }
+  std::size_t size() const {
+    return static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
+  }
 };
 
-std::optional<Property> readProperty(Connection& x, Window window, Atom name,
-                                     Atom type, long maxLongs) {
-  Atom actualType = None;
-  int actualFormat = 0;
-  unsigned long items = 0;
-  unsigned long remaining = 0;
-  unsigned char* data = nullptr;
-  int status = XGetWindowProperty(x.display, window, name, 0, maxLongs, False,
-                                  type, &actualType, &actualFormat, &items,
-                                  &remaining, &data);
-  Property property{std::unique_ptr<unsigned char, XFreeDeleter>(data), items,
-                    actualFormat};
-  if (status != Success || actualType != type || property.data == nullptr) {
-    return std::nullopt;
+// The property's value with whatever type it has; nothing when the window
+// is gone (an expected error) or the connection is.
+std::optional<Property> anyProperty(Connection& x, xcb_window_t window, xcb_atom_t name) {
+  if (window == XCB_NONE) return std::nullopt;
+  std::erase_if(x.prefetched, [&x](auto& entry) {
+    if (atspi::isFresh(entry.second.learnt)) return false;
+    if (!entry.second.taken) xcb_discard_reply(x.xcb, entry.second.cookie.sequence);
+    return true;
+  });
+  Prefetched& asked = prefetch(x, window, name);
+  if (!asked.taken) {
+    xcb_generic_error_t* error = nullptr;
+    asked.reply.reset(xcb_get_property_reply(x.xcb, asked.cookie, &error), std::free);
+    asked.taken = true;
+    std::free(error);
   }
+  if (!asked.reply || asked.reply->type == XCB_NONE) return std::nullopt;
+  return Property{asked.reply};
+}
+
+std::optional<Property> readProperty(Connection& x, xcb_window_t window, xcb_atom_t name,
+                                     xcb_atom_t type) {
+  auto property = anyProperty(x, window, name);
+  if (!property || property->type() != type) return std::nullopt;
   return property;
 }
 
-// Format-32 items arrive as longs, whatever the size of long.
-std::vector<unsigned long> longItems(const Property& property) {
-  std::vector<unsigned long> items;
-  if (property.format != 32) return items;
-  items.resize(property.items);
-  std::memcpy(items.data(), property.data.get(),
-              property.items * sizeof(unsigned long));
+std::vector<std::uint32_t> items32(const Property& property) {
+  std::vector<std::uint32_t> items;
+  if (property.format() != 32) return items;
+  items.resize(property.size() / sizeof(std::uint32_t));
+  std::memcpy(items.data(), property.bytes(), items.size() * sizeof(std::uint32_t));
   return items;
 }
 
-std::optional<Window> windowProperty(Connection& x, Window window, Atom name) {
-  auto property = readProperty(x, window, name, XA_WINDOW, 1);
+std::optional<xcb_window_t> windowProperty(Connection& x, xcb_window_t window, xcb_atom_t name) {
+  auto property = readProperty(x, window, name, XCB_ATOM_WINDOW);
   if (!property) return std::nullopt;
-  auto items = longItems(*property);
-  if (items.empty() || items[0] == None) return std::nullopt;
-  return static_cast<Window>(items[0]);
+  auto items = items32(*property);
+  if (items.empty() || items[0] == XCB_NONE) return std::nullopt;
+  return items[0];
 }
 
-std::optional<std::string> utf8Property(Connection& x, Window window, Atom name) {
-  auto property = readProperty(x, window, name, x.atoms[utf8String], 4096);
-  if (!property || property->format != 8 || property->items == 0) {
-    return std::nullopt;
-  }
-  return std::string(reinterpret_cast<const char*>(property->data.get()),
-                     property->items);
+std::optional<std::string> textProperty(Connection& x, xcb_window_t window, xcb_atom_t name,
+                                        xcb_atom_t type) {
+  auto property = readProperty(x, window, name, type);
+  if (!property || property->format() != 8 || property->size() == 0) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(property->bytes()), property->size());
 }
 
-Window root(Connection& x) { return XDefaultRootWindow(x.display); }
-
-std::optional<Pid> windowPid(Connection& x, Window window) {
-  auto property = readProperty(x, window, x.atoms[netWmPid], XA_CARDINAL, 1);
-  if (!property) return std::nullopt;
-  auto items = longItems(*property);
+std::optional<Pid> pidOf(const std::optional<Property>& property) {
+  if (!property || property->type() != XCB_ATOM_CARDINAL) return std::nullopt;
+  auto items = items32(*property);
   if (items.empty() || items[0] == 0 ||
-      items[0] > static_cast<unsigned long>(std::numeric_limits<Pid>::max())) {
+      items[0] > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) {
     return std::nullopt;
   }
   return static_cast<Pid>(items[0]);
+}
+
+std::optional<Pid> windowPid(Connection& x, xcb_window_t window) {
+  return pidOf(anyProperty(x, window, x.atoms[netWmPid]));
+}
+
+// What is asked about the active window next (its owner, then what names
+// its application), sent as soon as the window is known.
+void prefetchAboutWindow(Connection& x, xcb_window_t window) {
+  for (AtomIndex name : {netWmPid, gtkApplicationIdAtom, netWmName}) {
+    prefetch(x, window, x.atoms[name]);
+  }
+  prefetch(x, window, XCB_ATOM_WM_CLASS);
 }
 
 // An EWMH window manager is running when the check window it names on the
 // root names itself too; otherwise the root's EWMH properties are left over.
 bool ewmhManagerRunning(Connection& x) {
   if (x.managerRunning) return *x.managerRunning;
-  auto check = windowProperty(x, root(x), x.atoms[netSupportingWmCheck]);
+  auto check = windowProperty(x, x.root, x.atoms[netSupportingWmCheck]);
   auto self = check ? windowProperty(x, *check, x.atoms[netSupportingWmCheck])
                     : std::nullopt;
   x.managerRunning = check && self && *self == *check;
-  x.managerCheck = *x.managerRunning ? *check : None;
+  x.managerCheck = *x.managerRunning ? *check : XCB_NONE;
   return *x.managerRunning;
 }
 
 struct Active {
-  Window window = None;
+  xcb_window_t window = XCB_NONE;
   std::optional<Pid> pid;
 };
 
@@ -192,24 +257,22 @@ std::unordered_map<Pid, Fresh<std::vector<WindowId>>>& knownWindows() {
   return windows;
 }
 
-bool managerSupports(Connection& x, Atom feature) {
+bool managerSupports(Connection& x, xcb_atom_t feature) {
   if (!ewmhManagerRunning(x)) return false;
-  auto property = readProperty(x, root(x), x.atoms[netSupported], XA_ATOM, 1024);
+  auto property = readProperty(x, x.root, x.atoms[netSupported], XCB_ATOM_ATOM);
   if (!property) return false;
-  auto atoms = longItems(*property);
+  auto atoms = items32(*property);
   return std::find(atoms.begin(), atoms.end(), feature) != atoms.end();
 }
 
 // Top-level client windows, topmost first.
-std::vector<Window> topLevelWindows(Connection& x) {
-  std::vector<Window> windows;
+std::vector<xcb_window_t> topLevelWindows(Connection& x) {
+  std::vector<xcb_window_t> windows;
   if (ewmhManagerRunning(x)) {
     for (AtomIndex list : {netClientListStacking, netClientList}) {
-      auto property = readProperty(x, root(x), x.atoms[list], XA_WINDOW, 65536);
+      auto property = readProperty(x, x.root, x.atoms[list], XCB_ATOM_WINDOW);
       if (!property) continue;
-      for (unsigned long item : longItems(*property)) {
-        windows.push_back(static_cast<Window>(item));
-      }
+      windows = items32(*property);
       // The stacking list runs bottom to top; the plain one in mapping order,
       // oldest first.
       std::reverse(windows.begin(), windows.end());
@@ -218,58 +281,84 @@ std::vector<Window> topLevelWindows(Connection& x) {
   }
   // No window manager: the root's children are the top-level windows,
   // listed bottom to top.
-  Window rootReturn = None;
-  Window parentReturn = None;
-  Window* children = nullptr;
-  unsigned int count = 0;
-  if (XQueryTree(x.display, root(x), &rootReturn, &parentReturn, &children,
-                 &count) != 0 &&
-      children != nullptr) {
-    windows.assign(children, children + count);
+  xcb_generic_error_t* error = nullptr;
+  Owned<xcb_query_tree_reply_t> tree(
+      xcb_query_tree_reply(x.xcb, xcb_query_tree(x.xcb, x.root), &error));
+  std::free(error);
+  if (tree) {
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    windows.assign(children, children + xcb_query_tree_children_length(tree.get()));
     std::reverse(windows.begin(), windows.end());
   }
-  if (children != nullptr) XFree(children);
   return windows;
 }
 
-bool viewable(Connection& x, Window window) {
-  XWindowAttributes attributes{};
-  return XGetWindowAttributes(x.display, window, &attributes) != 0 &&
-         attributes.map_state == IsViewable;
+bool viewable(Connection& x, xcb_window_t window) {
+  xcb_generic_error_t* error = nullptr;
+  Owned<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+      x.xcb, xcb_get_window_attributes(x.xcb, window), &error));
+  std::free(error);
+  return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+// A round trip: everything sent before it has been handled by the server
+// when it returns.
+void sync(Connection& x) {
+  std::free(xcb_get_input_focus_reply(x.xcb, xcb_get_input_focus(x.xcb), nullptr));
+}
+
+void selectEvents(Connection& x, xcb_window_t window, std::uint32_t mask) {
+  xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &mask);
 }
 
 // Follows the window manager's check window, so that its going away is
 // seen as an event.
 void watchManagerCheck(Connection& x) {
-  if (ewmhManagerRunning(x)) XSelectInput(x.display, x.managerCheck, StructureNotifyMask);
+  if (ewmhManagerRunning(x)) selectEvents(x, x.managerCheck, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+}
+
+Owned<xcb_generic_event_t> nextEvent(Connection& x) {
+  if (!x.queued.empty()) {
+    auto event = std::move(x.queued.front());
+    x.queued.pop_front();
+    return event;
+  }
+  return Owned<xcb_generic_event_t>(xcb_poll_for_event(x.xcb));
 }
 
 // Handles the events read so far; false once the connection is lost.
 bool handleEvents(Connection& x, void (*activeWindowChanged)()) {
   bool changed = false;
   bool managerChanged = false;
-  while (!connectionLost && XPending(x.display) > 0) {
-    XEvent event{};
-    XNextEvent(x.display, &event);
-    if (event.type == PropertyNotify) {
-      changed = changed || event.xproperty.atom == x.atoms[netActiveWindow];
-      managerChanged = managerChanged ||
-                       event.xproperty.atom == x.atoms[netSupportingWmCheck];
-    } else if (event.type == DestroyNotify && x.managerCheck != None &&
-               event.xdestroywindow.window == x.managerCheck) {
-      managerChanged = true;
+  while (auto event = nextEvent(x)) {
+    // Errors (type 0) for windows gone between two requests are expected.
+    switch (event->response_type & 0x7f) {
+      case XCB_PROPERTY_NOTIFY: {
+        auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
+        changed = changed || notify->atom == x.atoms[netActiveWindow];
+        managerChanged = managerChanged || notify->atom == x.atoms[netSupportingWmCheck];
+        break;
+      }
+      case XCB_DESTROY_NOTIFY: {
+        auto* destroyed = reinterpret_cast<const xcb_destroy_notify_event_t*>(event.get());
+        managerChanged = managerChanged ||
+                         (x.managerCheck != XCB_NONE && destroyed->window == x.managerCheck);
+        break;
+      }
+      default:
+        break;
     }
   }
   // Windows, their owners and the window manager may all have changed.
   desktopMayHaveChanged();
-  if (managerChanged && !connectionLost) {
+  if (managerChanged && !lost(x)) {
     x.managerRunning.reset();
-    x.managerCheck = None;
+    x.managerCheck = XCB_NONE;
     watchManagerCheck(x);
-    XFlush(x.display);
+    xcb_flush(x.xcb);
   }
   if (changed) activeWindowChanged();
-  return !connectionLost;
+  return !lost(x);
 }
 
 }  // namespace
@@ -279,24 +368,22 @@ BusProperty accessibilityBusProperty() {
   Connection* x = connection();
   if (x == nullptr) return answer;
   // libatspi drops the screen number from DISPLAY and so reads the first
-  // screen's root, at most this many 32-bit units (BUFSIZ).
-  constexpr long maxLongs = 8192;
-  Atom actualType = None;
-  int format = 0;
-  unsigned long items = 0;
-  unsigned long remaining = 0;
-  unsigned char* data = nullptr;
-  // Asked for any type, the answer carries the actual one.
-  int status = XGetWindowProperty(x->display, RootWindow(x->display, 0),
-                                  x->atoms[atSpiBus], 0, maxLongs, False,
-                                  AnyPropertyType, &actualType, &format, &items,
-                                  &remaining, &data);
-  std::unique_ptr<unsigned char, XFreeDeleter> owned(data);
-  if (status != Success || actualType == None) return answer;
-  answer.present = items > 0 || remaining > 0;
-  if (actualType == XA_STRING && format == 8 && owned) {
-    const char* text = reinterpret_cast<const char*>(owned.get());
-    answer.address.assign(text, strnlen(text, items));
+  // screen's root.
+  auto property = anyProperty(*x, x->firstRoot, x->atoms[atSpiBus]);
+  // The active window came with it: what follows is asked before the bus
+  // is connected, so that the answers are in by the time they are needed.
+  if (auto active = windowProperty(*x, x->root, x->atoms[netActiveWindow])) {
+    prefetchAboutWindow(*x, *active);
+  }
+  if (auto check = windowProperty(*x, x->root, x->atoms[netSupportingWmCheck])) {
+    prefetch(*x, *check, x->atoms[netSupportingWmCheck]);
+  }
+  xcb_flush(x->xcb);
+  if (!property) return answer;
+  answer.present = property->size() > 0 || property->reply->bytes_after > 0;
+  if (property->type() == XCB_ATOM_STRING && property->format() == 8) {
+    const char* text = reinterpret_cast<const char*>(property->bytes());
+    answer.address.assign(text, strnlen(text, property->size()));
   }
   return answer;
 }
@@ -306,8 +393,9 @@ std::optional<Pid> activeWindowPid() {
   Connection* x = connection();
   if (x == nullptr || !ewmhManagerRunning(*x)) return std::nullopt;
   Active active;
-  if (auto window = windowProperty(*x, root(*x), x->atoms[netActiveWindow])) {
+  if (auto window = windowProperty(*x, x->root, x->atoms[netActiveWindow])) {
     active.window = *window;
+    prefetchAboutWindow(*x, *window);
     active.pid = windowPid(*x, *window);
   }
   knownActive().set(active);
@@ -316,7 +404,7 @@ std::optional<Pid> activeWindowPid() {
 
 std::optional<WindowId> knownActiveWindowOf(Pid pid) {
   const Active* known = knownActive().get();
-  if (known == nullptr || known->window == None || known->pid != pid) return std::nullopt;
+  if (known == nullptr || known->window == XCB_NONE || known->pid != pid) return std::nullopt;
   return known->window;
 }
 
@@ -327,7 +415,10 @@ std::vector<WindowId> windowsOfPid(Pid pid) {
   auto& windows = knownWindows();
   std::erase_if(windows, [](const auto& entry) { return entry.second.get() == nullptr; });
   if (auto known = windows.find(pid); known != windows.end()) return *known->second.get();
-  for (Window window : topLevelWindows(*x)) {
+  std::vector<xcb_window_t> all = topLevelWindows(*x);
+  // Every window's owner in one round trip.
+  for (xcb_window_t window : all) prefetch(*x, window, x->atoms[netWmPid]);
+  for (xcb_window_t window : all) {
     if (windowPid(*x, window) == pid) owned.push_back(window);
   }
   windows[pid].set(owned);
@@ -337,54 +428,62 @@ std::vector<WindowId> windowsOfPid(Pid pid) {
 std::optional<WindowClass> windowClass(WindowId window) {
   Connection* x = connection();
   if (x == nullptr) return std::nullopt;
-  XClassHint hint{};
-  if (XGetClassHint(x->display, static_cast<Window>(window), &hint) == 0) {
-    return std::nullopt;
+  // Two NUL-terminated strings: the instance, then the class.
+  auto text = textProperty(*x, static_cast<xcb_window_t>(window), XCB_ATOM_WM_CLASS,
+                           XCB_ATOM_STRING);
+  if (!text) return std::nullopt;
+  std::size_t end = text->find('\0');
+  WindowClass result{text->substr(0, end), ""};
+  if (end != std::string::npos) {
+    std::string rest = text->substr(end + 1);
+    result.className = rest.substr(0, rest.find('\0'));
   }
-  WindowClass result{hint.res_name != nullptr ? hint.res_name : "",
-                     hint.res_class != nullptr ? hint.res_class : ""};
-  if (hint.res_name != nullptr) XFree(hint.res_name);
-  if (hint.res_class != nullptr) XFree(hint.res_class);
   return result;
 }
 
 std::optional<std::string> gtkApplicationId(WindowId window) {
   Connection* x = connection();
   if (x == nullptr) return std::nullopt;
-  return utf8Property(*x, static_cast<Window>(window),
-                      x->atoms[gtkApplicationIdAtom]);
+  return textProperty(*x, static_cast<xcb_window_t>(window), x->atoms[gtkApplicationIdAtom],
+                      x->atoms[utf8String]);
 }
 
 std::optional<std::string> windowTitle(WindowId window) {
   Connection* x = connection();
   if (x == nullptr) return std::nullopt;
-  return utf8Property(*x, static_cast<Window>(window), x->atoms[netWmName]);
+  return textProperty(*x, static_cast<xcb_window_t>(window), x->atoms[netWmName],
+                      x->atoms[utf8String]);
 }
 
 std::optional<Origin> windowOrigin(WindowId window) {
   Connection* x = connection();
-  if (x == nullptr || window == None) return std::nullopt;
-  int originX = 0;
-  int originY = 0;
-  Window child = None;
-  if (XTranslateCoordinates(x->display, static_cast<Window>(window), root(*x), 0,
-                            0, &originX, &originY, &child) == 0) {
-    return std::nullopt;
-  }
-  return Origin{originX, originY};
+  if (x == nullptr || window == XCB_NONE) return std::nullopt;
+  xcb_generic_error_t* error = nullptr;
+  Owned<xcb_translate_coordinates_reply_t> reply(xcb_translate_coordinates_reply(
+      x->xcb, xcb_translate_coordinates(x->xcb, static_cast<xcb_window_t>(window), x->root, 0, 0),
+      &error));
+  std::free(error);
+  if (!reply || !reply->same_screen) return std::nullopt;
+  return Origin{reply->dst_x, reply->dst_y};
 }
 
 bool watchActiveWindow(void (*changed)()) {
   Connection* x = connection();
   if (x == nullptr || changed == nullptr || !ewmhManagerRunning(*x)) return false;
-  XSelectInput(x->display, root(*x), PropertyChangeMask);
+  selectEvents(*x, x->root, XCB_EVENT_MASK_PROPERTY_CHANGE);
   watchManagerCheck(*x);
-  XFlush(x->display);
-  // Served by the loop for the rest of the process; events Xlib already
+  xcb_flush(x->xcb);
+  // Served by the loop for the rest of the process; events xcb already
   // read while it waited for a reply are handled before the loop sleeps.
   atspi::bus::watchReadable(
-      XConnectionNumber(x->display), [x, changed] { return handleEvents(*x, changed); },
-      [x] { return !connectionLost && XEventsQueued(x->display, QueuedAlready) > 0; });
+      xcb_get_file_descriptor(x->xcb), [x, changed] { return handleEvents(*x, changed); },
+      [x] {
+        if (lost(*x)) return false;
+        while (xcb_generic_event_t* event = xcb_poll_for_queued_event(x->xcb)) {
+          x->queued.emplace_back(event);
+        }
+        return !x->queued.empty();
+      });
   return true;
 }
 
@@ -392,32 +491,30 @@ bool activate(const std::vector<WindowId>& windows) {
   Connection* x = connection();
   if (x == nullptr || windows.empty()) return false;
   if (managerSupports(*x, x->atoms[netActiveWindow])) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.serial = 0;
-    event.xclient.send_event = True;
-    event.xclient.display = x->display;
-    event.xclient.window = static_cast<Window>(windows.front());
-    event.xclient.message_type = x->atoms[netActiveWindow];
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = 2;  // source indication: a pager, not an application
-    event.xclient.data.l[1] = CurrentTime;
-    event.xclient.data.l[2] = 0;  // focusctl has no window of its own
-    Status sent = XSendEvent(x->display, root(*x), False,
-                             SubstructureRedirectMask | SubstructureNotifyMask,
-                             &event);
-    // XSync, not XFlush: the process exits right after this, and a server that
-    // sees the hang-up before reading the request drops it unread.
-    XSync(x->display, False);
-    return sent != 0;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = static_cast<xcb_window_t>(windows.front());
+    event.type = x->atoms[netActiveWindow];
+    event.data.data32[0] = 2;  // source indication: a pager, not an application
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    event.data.data32[2] = 0;  // focusctl has no window of its own
+    xcb_send_event(x->xcb, 0, x->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    // A round trip, not a flush: the process exits right after this, and a
+    // server that sees the hang-up before reading the request drops it unread.
+    sync(*x);
+    return !lost(*x);
   }
   // Without a window manager nobody else decides: raise and focus directly.
   for (WindowId id : windows) {
-    auto window = static_cast<Window>(id);
+    auto window = static_cast<xcb_window_t>(id);
     if (!viewable(*x, window)) continue;
-    XRaiseWindow(x->display, window);
-    XSetInputFocus(x->display, window, RevertToParent, CurrentTime);
-    XSync(x->display, False);
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(x->xcb, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_set_input_focus(x->xcb, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+    sync(*x);
     return true;
   }
   return false;
