@@ -79,6 +79,13 @@ std::vector<ActiveWindow> activeWindowsOf(const std::vector<ObjectRef>& applicat
     if (!windowLists[a]) continue;
     for (const ObjectRef& window : *windowLists[a]) states[a].push_back(calls::states(window));
   }
+  // The one window of the one application asked about is where its focus
+  // is searched, ACTIVE or not (unless it is hidden): the query goes out
+  // with its state, a round trip earlier.
+  if (asked.size() == 1 && applications.size() == 1 && windowLists[0] &&
+      windowLists[0]->size() == 1) {
+    askFocusedByCollection(windowLists[0]->front());
+  }
   for (std::size_t a = 0; a < asked.size(); ++a) {
     ActiveWindow& result = found[which[a]];
     if (!windowLists[a]) {

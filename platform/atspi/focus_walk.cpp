@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/atspi/freshness.h"
+
 namespace focusctl::platform::atspi {
 namespace {
 
@@ -40,14 +42,64 @@ void childrenByIndex(const std::vector<ObjectRef>& parents, const std::vector<st
   }
 }
 
+// A query sent ahead, for one window.
+struct AskedMatches {
+  ObjectRef window;
+  bus::Reply<std::vector<ObjectRef>> matches;
+};
+Fresh<AskedMatches>& askedMatches() {
+  static auto& asked = *new Fresh<AskedMatches>;
+  return asked;
+}
+
+bus::Reply<std::vector<ObjectRef>> focusedMatches(const ObjectRef& window) {
+  if (AskedMatches* asked = askedMatches().get(); asked != nullptr && asked->window == window) {
+    bus::Reply<std::vector<ObjectRef>> matches = std::move(asked->matches);
+    askedMatches().forget();
+    return matches;
+  }
+  return calls::matchesWithStates(window, calls::stateBit(ATSPI_STATE_FOCUSED), 0);
+}
+
+using ChildrenReply = bus::Reply<std::vector<ObjectRef>>;
+
+// GetChildren sent ahead, by parent.
+std::vector<std::pair<ObjectRef, Fresh<ChildrenReply>>>& askedChildren() {
+  static auto& asked = *new std::vector<std::pair<ObjectRef, Fresh<ChildrenReply>>>;
+  return asked;
+}
+
+ChildrenReply childrenOf(const ObjectRef& parent) {
+  auto& asked = askedChildren();
+  for (auto it = asked.begin(); it != asked.end(); ++it) {
+    if (it->first != parent) continue;
+    ChildrenReply* reply = it->second.get();
+    std::optional<ChildrenReply> taken;
+    if (reply != nullptr) taken = std::move(*reply);
+    asked.erase(it);
+    if (taken) return std::move(*taken);
+    break;
+  }
+  return calls::children(parent);
+}
+
 }  // namespace
+
+void askChildren(const ObjectRef& parent) {
+  std::erase_if(askedChildren(), [](auto& entry) { return entry.second.get() == nullptr; });
+  askedChildren().emplace_back(parent, Fresh<ChildrenReply>{}).second.set(calls::children(parent));
+}
+
+void askFocusedByCollection(const ObjectRef& window) {
+  askedMatches().set({window, focusedMatches(window)});
+}
 
 std::vector<std::optional<std::vector<ObjectRef>>> childrenOfEach(
     const std::vector<ObjectRef>& parents) {
   std::vector<std::optional<std::vector<ObjectRef>>> result(parents.size());
   std::vector<bus::Reply<std::vector<ObjectRef>>> replies;
   replies.reserve(parents.size());
-  for (const ObjectRef& parent : parents) replies.push_back(calls::children(parent));
+  for (const ObjectRef& parent : parents) replies.push_back(childrenOf(parent));
   std::vector<std::size_t> byIndex;
   for (std::size_t i = 0; i < parents.size(); ++i) {
     if (const auto* children = replies[i].get()) {
@@ -65,7 +117,7 @@ std::vector<std::optional<std::vector<ObjectRef>>> childrenOfEach(
 }
 
 std::optional<FocusWalk> focusedByCollection(const ObjectRef& window) {
-  auto matches = calls::matchesWithStates(window, calls::stateBit(ATSPI_STATE_FOCUSED), 0);
+  auto matches = focusedMatches(window);
   if (const auto* found = matches.get()) {
     FocusWalk walk;
     for (const ObjectRef& element : *found) {

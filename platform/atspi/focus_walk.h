@@ -25,6 +25,10 @@ struct FocusWalk {
 // offers no Collection or the query failed.
 std::optional<FocusWalk> focusedByCollection(const calls::ObjectRef& window);
 
+// Sends that query now, before it is known to be needed, so that it travels
+// with the window's state; focusedByCollection then takes its answer.
+void askFocusedByCollection(const calls::ObjectRef& window);
+
 // The level-by-level walk. What cannot hold the focus is not entered:
 // subtrees that are not VISIBLE, defunct ones, containers that manage their
 // descendants (tables and lists of thousands of transient cells), and, once
@@ -38,5 +42,9 @@ FocusWalk focusedByWalk(const calls::ObjectRef& window);
 // toolkit has it, else the count and each child by index.
 std::vector<std::optional<std::vector<calls::ObjectRef>>> childrenOfEach(
     const std::vector<calls::ObjectRef>& parents);
+
+// Sends GetChildren now, before it is known to be needed; childrenOfEach
+// takes the answer while it is fresh.
+void askChildren(const calls::ObjectRef& parent);
 
 }  // namespace focusctl::platform::atspi

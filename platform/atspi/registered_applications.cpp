@@ -8,6 +8,7 @@
 
 #include "platform/atspi/atspi_calls.h"
 #include "platform/atspi/bus_session.h"
+#include "platform/atspi/focus_walk.h"
 #include "platform/atspi/freshness.h"
 
 namespace focusctl::platform::atspi {
@@ -65,6 +66,23 @@ void learnPids(const std::vector<ObjectRef>& roots) {
   settlePids();
 }
 
+// On a desktop of a few applications, the first listing also asks each of
+// them for its windows: whichever turns out to be in front, its windows are
+// then known a round trip earlier. Once per process (a one-shot command
+// lists the applications once) and never of one that left a call
+// unanswered.
+constexpr std::size_t windowsAskedUpTo = 8;
+
+void askWindowsOnce(const std::vector<ObjectRef>& roots) {
+  static bool asked = false;
+  if (asked) return;
+  asked = true;
+  if (roots.size() > windowsAskedUpTo) return;
+  for (const ObjectRef& root : roots) {
+    if (!knownUnresponsive(root)) askChildren(root);
+  }
+}
+
 const std::optional<std::vector<ObjectRef>>& currentRoots() {
   if (const auto* known = knownRoots().get()) return *known;
   auto children = calls::children(calls::desktop());
@@ -75,7 +93,10 @@ const std::optional<std::vector<ObjectRef>>& currentRoots() {
       if (!root.isNull()) roots->push_back(root);
     }
   }
-  if (roots) askPids(*roots);
+  if (roots) {
+    askPids(*roots);
+    askWindowsOnce(*roots);
+  }
   return knownRoots().set(std::move(roots));
 }
 
