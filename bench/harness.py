@@ -132,18 +132,27 @@ def run_once(argv, timeout=COMMAND_LIMIT):
             "status": process.returncode, "seconds": round(elapsed, 4)}
 
 
-def peak_rss_kib(argv):
-    """Peak resident memory of one run, from GNU time (its own footprint
-    before the exec is far below any measured program's; a fork of this
-    Python process would count the interpreter's). None without GNU time."""
+def usage(argv, runs=5):
+    """Peak resident memory (KiB) of one run and the median number of times
+    the process waited (voluntary context switches: each answer it had to wait
+    for), from GNU time (its own footprint before the exec is far below any
+    measured program's; a fork of this Python process would count the
+    interpreter's). Nones without GNU time."""
     if not os.access("/usr/bin/time", os.X_OK):
-        return None
-    with tempfile.NamedTemporaryFile(mode="r") as report:
-        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *argv],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False, timeout=COMMAND_LIMIT)
-        text = report.read().strip().splitlines()
-    return int(text[-1]) if text and text[-1].isdigit() else None
+        return None, None
+    peaks, waits = [], []
+    for _ in range(runs):
+        with tempfile.NamedTemporaryFile(mode="r") as report:
+            subprocess.run(["/usr/bin/time", "-f", "%M %w", "-o", report.name, *argv],
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=False, timeout=COMMAND_LIMIT)
+            fields = (report.read().strip().splitlines() or [""])[-1].split()
+        if len(fields) == 2 and all(f.isdigit() for f in fields):
+            peaks.append(int(fields[0]))
+            waits.append(int(fields[1]))
+    if not peaks:
+        return None, None
+    return max(peaks), statistics.median(waits)
 
 
 def hyperfine_raw(cases, runs, warmup, export_path):
@@ -248,8 +257,10 @@ def measure_one_shot(bin_dir, focusctl, work, label, quick):
                 merged[name] = (old_times + times, old_cpu + cpu * len(times))
     for name, (times, cpu_total) in merged.items():
         figures[name] = figures_of(times, cpu_total / len(times))
-    peaks = {name: peak_rss_kib(argv) for name, argv in cases}
-    return {"figures": figures, "outputs": outputs, "peak_rss_kib": peaks}
+    used = {name: usage(argv) for name, argv in cases}
+    return {"figures": figures, "outputs": outputs,
+            "peak_rss_kib": {name: u[0] for name, u in used.items()},
+            "waits": {name: u[1] for name, u in used.items()}}
 
 
 def fixture_argv(bin_dir, *options):
@@ -452,14 +463,16 @@ def render(results):
     if one:
         out.append("### One-shot commands, whole process (ms: median (min–max))")
         out.append("")
-        out.append("| command | 1 application | 10 applications | CPU ms (user+sys), 1 / 10 apps | peak RSS |")
-        out.append("|---|---|---|---|---|")
+        out.append("| command | 1 application | 10 applications | CPU ms (user+sys), 1 / 10 apps | peak RSS | waits, 1 app |")
+        out.append("|---|---|---|---|---|---|")
         peaks = results["one_app"].get("peak_rss_kib", {})
+        waits = results["one_app"].get("waits", {})
         for name in one:
-            peak = peaks.get(name)
+            peak, waited = peaks.get(name), waits.get(name)
             cpu = f"{one[name]['cpu_ms']:.1f} / {ten[name]['cpu_ms']:.1f}" if name in ten else f"{one[name]['cpu_ms']:.1f}"
             out.append(f"| {name} | {fmt(one.get(name))} | {fmt(ten.get(name))} | {cpu} | "
-                       + (f"{peak / 1024:.1f} MiB |" if peak else "– |"))
+                       + (f"{peak / 1024:.1f} MiB |" if peak else "– |")
+                       + (f" {waited:g} |" if waited is not None else " – |"))
         out.append("")
         read1, read10 = one.get("focusctl read"), ten.get("focusctl read")
         if read1:
