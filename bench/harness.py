@@ -361,6 +361,74 @@ def measure_scaling(bin_dir, focusctl, work, quick, results):
     results["scaling"] = scaling
 
 
+BROWSER_ELEMENTS = 3000
+BROWSERS = {
+    "firefox-esr": (lambda page, profile: ["firefox-esr", "--no-remote", "--profile", profile, page],
+                    {"GNOME_ACCESSIBILITY": "1"}),
+    "chromium": (lambda page, profile: [
+        "chromium", "--force-renderer-accessibility", "--no-sandbox", "--user-data-dir=" + profile,
+        "--disable-gpu", "--no-first-run", "--disable-background-networking",
+        "--disable-component-update", "--disable-sync", page], {}),
+}
+
+
+def browser_page(work, elements):
+    """A page of labelled inputs in rows, the last one focused."""
+    rows = []
+    for i in range(0, elements, 3):
+        rows.append(f'<div><label>Field {i}</label><input id="f{i}" value="{i}"></div>')
+    rows[-1] = f'<div><label>Last</label><input id="last" value="last"></div>'
+    path = os.path.join(work, "wide.html")
+    with open(path, "w") as page:
+        page.write("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>wide</title></head><body>"
+                   + "".join(rows)
+                   + '<script>window.onload = () => document.getElementById("last").focus();</script>'
+                   + "</body></html>")
+    return "file://" + path
+
+
+def measure_browsers(focusctl, work, quick, results):
+    """focusctl read and the peer in each browser on a page of a few thousand
+    elements, the last one focused."""
+    elements = 300 if quick else BROWSER_ELEMENTS
+    page = browser_page(work, elements)
+    rows = []
+    for browser, (argv_of, env_extra) in BROWSERS.items():
+        if not shutil.which(argv_of("", "")[0]):
+            continue
+        log(f"browsers: {browser}, {elements} elements")
+        profile = tempfile.mkdtemp(prefix=f"bench-{browser}-", dir=work)
+        popen = subprocess.Popen(argv_of(page, profile), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                 env=dict(os.environ, **env_extra), start_new_session=True)
+        try:
+            def focused_last():
+                line = run_once([focusctl, "read"], timeout=30)["stdout"]
+                return '"domIdentifier":"last"' in line and line
+            row = {"browser": browser, "elements": elements,
+                   "read_output": wait_until(focused_last, STARTUP_LIMIT, f"{browser} to focus the field")}
+            cases = [("focusctl read", [focusctl, "read"]), ("peer (pyatspi)", [PYTHON, PEER])]
+            for name, argv in cases:
+                first = run_once(argv)
+                runs = int(max(1, min(40, 6.0 / max(first["seconds"], 1e-3))))
+                if runs >= 2:
+                    row[name] = hyperfine([(name, argv)], runs, 1,
+                                          os.path.join(work, f"browser-{browser}-{name.split()[0]}"))[name]
+                else:
+                    ms = round(first["seconds"] * 1000, 1)
+                    row[name] = {"median_ms": ms, "min_ms": ms, "max_ms": ms, "runs": 1}
+            row["read_round_trips"] = round_trips([focusctl, "read"])["round_trips"]
+            rows.append(row)
+        finally:
+            os.killpg(popen.pid, 15)
+            try:
+                popen.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.killpg(popen.pid, 9)
+                popen.wait()
+    results["browsers"] = rows
+
+
 def package_version(name):
     return run_text(["dpkg-query", "-W", "-f=${Version}", name]).strip() or "not installed"
 
@@ -402,9 +470,10 @@ def measure(args):
             "apps": lambda: measure_applications(args.bin, args.focusctl, work, args.quick, results),
             "watch": lambda: measure_watch(args.bin, args.focusctl, args.quick, results),
             "scaling": lambda: measure_scaling(args.bin, args.focusctl, work, args.quick, results),
+            "browsers": lambda: measure_browsers(args.focusctl, work, args.quick, results),
         }
         for name in args.only or list(sections):
-            if name == "watch" and not args.focusctl:
+            if name in ("watch", "browsers") and not args.focusctl:
                 continue
             # One section failing leaves the others' figures standing.
             try:
@@ -642,6 +711,17 @@ def render(results):
             if steps:
                 out.append(f"{toolkit}, read time per tenfold entries: " + "; ".join(steps) + ".")
                 out.append("")
+    browsers = results.get("browsers")
+    if browsers:
+        out.append("### Browsers: one read on a page of labelled inputs, the last one focused (ms)")
+        out.append("")
+        out.append("| browser | elements | focusctl read | its D-Bus round trips | peer (pyatspi) | read / peer |")
+        out.append("|---|---|---|---|---|---|")
+        for row in browsers:
+            out.append(f"| {row['browser']} | {row['elements']:,} | {fmt(row.get('focusctl read'))} | "
+                       f"{row.get('read_round_trips', '–')} | {fmt(row.get('peer (pyatspi)'))} | "
+                       f"{ratio(row.get('focusctl read'), row.get('peer (pyatspi)'))} |")
+        out.append("")
     for name, error in results.get("failures", {}).items():
         out.append(f"**The {name} section failed:** `{error}`")
         out.append("")
@@ -667,7 +747,7 @@ def main():
     m.add_argument("--focusctl")
     m.add_argument("--out", required=True)
     m.add_argument("--quick", action="store_true")
-    m.add_argument("--only", action="append", choices=["apps", "watch", "scaling"])
+    m.add_argument("--only", action="append", choices=["apps", "watch", "scaling", "browsers"])
     r = sub.add_parser("render")
     r.add_argument("results")
     r.add_argument("--readme")
