@@ -71,14 +71,13 @@ std::vector<std::pair<ObjectRef, Fresh<ChildrenReply>>>& askedChildren() {
 
 ChildrenReply childrenOf(const ObjectRef& parent) {
   auto& asked = askedChildren();
-  for (auto it = asked.begin(); it != asked.end(); ++it) {
-    if (it->first != parent) continue;
-    ChildrenReply* reply = it->second.get();
-    std::optional<ChildrenReply> taken;
-    if (reply != nullptr) taken = std::move(*reply);
-    asked.erase(it);
-    if (taken) return std::move(*taken);
-    break;
+  std::erase_if(asked, [](auto& entry) { return entry.second.get() == nullptr; });
+  auto found = std::find_if(asked.begin(), asked.end(),
+                            [&parent](const auto& entry) { return entry.first == parent; });
+  if (found != asked.end()) {
+    ChildrenReply reply = std::move(*found->second.get());
+    asked.erase(found);
+    return reply;
   }
   return calls::children(parent);
 }
@@ -86,7 +85,6 @@ ChildrenReply childrenOf(const ObjectRef& parent) {
 }  // namespace
 
 void askChildren(const ObjectRef& parent) {
-  std::erase_if(askedChildren(), [](auto& entry) { return entry.second.get() == nullptr; });
   askedChildren().emplace_back(parent, Fresh<ChildrenReply>{}).second.set(calls::children(parent));
 }
 
