@@ -10,18 +10,13 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import (EVENT_LIMIT, FOCUSCTL, QUIET_PERIOD, STARTUP_LIMIT,
-                         DesktopTestCase, Process, b64, main,
-                         run_focusctl, settle, wait_until, x_tool)
+from e2e_support import (APPS_DIR, EVENT_LIMIT, FOCUSCTL, PRESS_OK, SET_OK, STARTUP_LIMIT,
+                         SYSTEM_PYTHON, DesktopTestCase, Process, b64, main, run_focusctl,
+                         settle, wait_until, x_tool)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-# PyQt5 and PyGObject come from Debian, for its own interpreter.
-SYSTEM_PYTHON = "/usr/bin/python3"
-PAGE = "file://" + os.path.join(HERE, "apps", "form.html")
+PAGE = "file://" + os.path.join(APPS_DIR, "form.html")
 BROWSER_LIMIT = 90.0      # a browser's first window on two busy cores
 STOPPED_LIMIT = 2.0       # any one-shot command while the application is stopped
-PRESS_OK = {"ok": True, "method": "ax-press", "error": 0}
-SET_OK = {"ok": True, "method": "ax", "error": 0}
 NO_PRESS = {"ok": False, "method": "ax-press", "error": -25206}
 SECRET = "swordfish"
 
@@ -34,9 +29,9 @@ def profile():
 
 # name: (argv, environment, window name, key that moves the focus on)
 APPS = {
-    "qt": ([SYSTEM_PYTHON, os.path.join(HERE, "apps", "qt_form.py")],
+    "qt": ([SYSTEM_PYTHON, os.path.join(APPS_DIR, "qt_form.py")],
            {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}, "^Qt form", "Tab"),
-    "gtk4": ([SYSTEM_PYTHON, os.path.join(HERE, "apps", "gtk4_window.py")],
+    "gtk4": ([SYSTEM_PYTHON, os.path.join(APPS_DIR, "gtk4_window.py")],
              {"GSK_RENDERER": "cairo"}, "^GTK 4 window$", "ctrl+Tab"),
     "editor": (["gnome-text-editor", "--standalone", "--ignore-session"],
                {"GSK_RENDERER": "cairo"}, "Text Editor|New Document", "ctrl+Tab"),
@@ -61,7 +56,8 @@ WEB_FIELDS = [
 ]
 
 # Each application's fields in focus order: what read gives, then what is
-# done there. Only the first is focused without a key.
+# done there ("write": a browser may refuse). Only the first is focused
+# without a key.
 FIELDS = {
     "qt": [
         # The editable combo box is read as its inner text field.
@@ -101,14 +97,15 @@ class App(Process):
 
     def find_window(self, limit):
         def search():
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
-                                    self.window_name], capture_output=True, text=True,
-                                   check=False)
-            return found.stdout.split()
+            return subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                   self.window_name], capture_output=True, text=True,
+                                  check=False).stdout.split()
         self.window = int(wait_until(search, bool, limit, f"a window of {self.name}")[0])
         self.window_pid = int(x_tool("xdotool", "getwindowpid", str(self.window)))
 
     def title_numbers(self):
+        # Both apps write what accessibility cannot show there: the
+        # password's length, and the page the number of presses.
         return [int(n) for n in re.findall(r"\d+", x_tool("xdotool", "getwindowname",
                                                           str(self.window)))]
 
@@ -122,7 +119,7 @@ class App(Process):
                                     capture_output=True, text=True, check=False)
             if active.stdout.strip() != str(self.window_pid):
                 x_tool("xdotool", "windowactivate", str(self.window))
-            return run_focusctl("frontmost").members.get("pid")
+            return run_focusctl("frontmost").get("pid")
         wait_until(activated, lambda pid: pid == self.window_pid, STARTUP_LIMIT,
                    f"{self.name} frontmost")
 
@@ -155,28 +152,28 @@ class Toolkits(DesktopTestCase):
         self.assertEqual(reply["pid"], app.window_pid, reply)
         if action in ("set", "write"):
             text = reply["text"] + " and more"
-            members = run_focusctl("set", b64(text)).members
+            answer = run_focusctl("set", b64(text))
             # A browser may refuse the write; it must not claim it.
-            if action == "set" or members["ok"]:
-                self.assertEqual(members, SET_OK)
+            if action == "set" or answer["ok"]:
+                self.assertEqual(answer, SET_OK)
                 self.read_until({**expected, "text": text})
             else:
-                self.assertIn(members["error"], (-25204, -25205), members)
+                self.assertIn(answer["error"], (-25204, -25205), answer)
                 self.assertEqual(run_focusctl("read")["text"], reply["text"])
         elif action == "secret":
             # Confirmed by the length only, or refused; never shown.
             before = app.title_numbers()[0]
-            members = run_focusctl("set", b64(SECRET)).members
-            length = len(SECRET) if members["ok"] else before
+            answer = run_focusctl("set", b64(SECRET))
+            length = len(SECRET) if answer["ok"] else before
             wait_until(app.title_numbers, lambda numbers: numbers[0] == length,
                        EVENT_LIMIT, "the password's length")
-            if not members["ok"]:
-                self.assertIn(members["error"], (-25204, -25205), members)
+            if not answer["ok"]:
+                self.assertIn(answer["error"], (-25204, -25205), answer)
             after = self.read_until(expected)
             self.assertNotIn(SECRET, after.line)
             self.assertNotIn("1234567", after.line)
         elif action == "press":
-            self.assertEqual(run_focusctl("press").members, PRESS_OK)
+            self.assertEqual(run_focusctl("press"), PRESS_OK)
             if app.name in ("firefox", "chromium"):
                 wait_until(app.title_numbers, lambda numbers: numbers[1] == 1, EVENT_LIMIT,
                            "the page to count the press")
@@ -184,7 +181,7 @@ class Toolkits(DesktopTestCase):
                 app.stdout.wait_line(b"pressed")
         else:
             # Nothing here means press: no other action stands in for it.
-            self.assertEqual(run_focusctl("press").members, NO_PRESS)
+            self.assertEqual(run_focusctl("press"), NO_PRESS)
         # Last, so that a wrong position does not leave the focus behind.
         self.assert_on_screen(reply)
         if action == "press" and app.name == "qt":
@@ -192,7 +189,7 @@ class Toolkits(DesktopTestCase):
             # takes the activation back from the next application. Its
             # default button has the focus, inside the box holding the buttons.
             self.read_until({"role": "AXButton", "title": "Save"})
-            self.assertEqual(run_focusctl("press").members, PRESS_OK)
+            self.assertEqual(run_focusctl("press"), PRESS_OK)
             app.stdout.wait_line(b"answer Save")
 
     def test_2_editor_dialog(self):
@@ -203,9 +200,8 @@ class Toolkits(DesktopTestCase):
         x_tool("xdotool", "key", "x", "ctrl+w")
         self.addCleanup(x_tool, "xdotool", "key", "Escape")
         wait_until(lambda: x_tool("xdotool", "getactivewindow").strip(),
-                   lambda window: int(window) != editor.window, STARTUP_LIMIT,
-                   "the dialog")
-        self.assertEqual(run_focusctl("frontmost").members.get("pid"), editor.window_pid)
+                   lambda window: int(window) != editor.window, STARTUP_LIMIT, "the dialog")
+        self.assertEqual(run_focusctl("frontmost").get("pid"), editor.window_pid)
         # The document's row in the dialog's list, or its check box.
         reply = self.read_until({"pid": editor.window_pid})
         self.assertIn(reply["role"], ("AXRow", "AXCheckBox"), reply)
@@ -224,8 +220,7 @@ class Toolkits(DesktopTestCase):
         # A stopped application coming to the front holds the watcher up
         # for about a second at most; the next one is followed.
         stopped, chromium = self.apps["gtk4"], self.apps["chromium"]
-        while watch.stdout.next_line(QUIET_PERIOD) not in (None, b""):
-            pass
+        watch.stdout.until_quiet()
         os.kill(stopped.window_pid, signal.SIGSTOP)
         try:
             start = time.monotonic()
@@ -256,12 +251,12 @@ class Toolkits(DesktopTestCase):
                 for args in commands:
                     with self.subTest(application=name, command=args[0]):
                         start = time.monotonic()
-                        members = run_focusctl(*args, limit=STOPPED_LIMIT + 1).members
-                        self.assertLess(time.monotonic() - start, STOPPED_LIMIT, members)
-                        if args[0] in ("set", "press") and "reason" not in members:
-                            self.assertEqual(members["error"], -25204, members)
-                        elif members["ok"]:
-                            self.assertEqual(members["pid"], app.window_pid, members)
+                        answer = run_focusctl(*args, limit=STOPPED_LIMIT + 1)
+                        self.assertLess(time.monotonic() - start, STOPPED_LIMIT, answer)
+                        if args[0] in ("set", "press") and "reason" not in answer:
+                            self.assertEqual(answer["error"], -25204, answer)
+                        elif answer["ok"]:
+                            self.assertEqual(answer["pid"], app.window_pid, answer)
             finally:
                 os.kill(app.window_pid, signal.SIGCONT)
             # Running again, it answers again.
