@@ -1,10 +1,11 @@
 # shellcheck shell=bash
-# The sourcing script sets session_name and uses what parse_arguments and
-# start_accessibility_bus set.
+# The sourcing script sets session_name and script and uses what
+# parse_arguments and start_accessibility_bus set.
 # shellcheck disable=SC2034,SC2154
 # Sourced by headless-desktop and wayland-session: the command line, the
-# private environment and bus configuration, the accessibility bus start-up
-# and the teardown they share. The caller sets session_name (for messages).
+# private environment and bus configuration, the session bus and the
+# accessibility bus start-up, and the teardown they share. The caller sets
+# session_name (for messages) and script (its own path, run again inside).
 #
 # Every process a session starts carries E2E_SESSION_ID in its environment;
 # teardown ends all of them, on success, failure, timeout and signals alike.
@@ -13,12 +14,7 @@ readonly startup_limit=20   # seconds for each start-up step
 
 die_startup() {
   echo "$session_name: $*" >&2
-  local log
-  for log in "$E2E_SESSION_WORK"/*.log; do
-    [[ -s $log ]] || continue
-    echo "--- ${log##*/} ---" >&2
-    tail -n 20 "$log" >&2
-  done
+  tail -n 20 "$E2E_SESSION_WORK"/*.log >&2 2>/dev/null
   exit 125
 }
 
@@ -37,11 +33,11 @@ run_command() {
   ${timeout_seconds:+timeout --kill-after=5 "$timeout_seconds"} "$@"
 }
 
-# Sets timeout_seconds, mode (outside, or the stage named by --inside-session
-# or --as-session-user) and command.
+# Sets timeout_seconds, inside (set by --inside-session, this script's own
+# stage on the session bus) and command.
 parse_arguments() {
   timeout_seconds=""
-  mode=outside
+  inside=""
   while (($#)); do
     case $1 in
       --timeout)
@@ -49,8 +45,7 @@ parse_arguments() {
         timeout_seconds=$2
         shift 2
         ;;
-      --inside-session) mode=session; shift ;;
-      --as-session-user) mode=user; shift ;;
+      --inside-session) inside=1; shift ;;
       --) shift; break ;;
       *) usage ;;
     esac
@@ -107,12 +102,21 @@ start_accessibility_bus() {
 
 # --- outside -------------------------------------------------------------------
 
+# Runs this script ($script) again at its inside stage on a private session
+# bus, through the as_user command prefix. The bus daemons log to
+# session-bus.log; the stage gets stderr back from fd 9.
+on_session_bus() {
+  "${as_user[@]}" dbus-run-session --config-file="$E2E_SESSION_WORK/session-bus.xml" -- \
+    "$BASH" "$script" --inside-session ${timeout_seconds:+--timeout "$timeout_seconds"} \
+    -- "${command[@]}" 9>&2 2>>"$E2E_SESSION_WORK/session-bus.log"
+}
+
 # Ends every process that carries this session's id, TERM first, KILL for the
 # ones still there after a bounded wait. Only bash builtins read /proc here,
 # so the scan starts no marked process of its own.
 end_marked_processes() {
-  local signal pass entry pid environ found
-  local -a env_entries
+  local signal pass pid environ found IFS=$'\n'
+  local -a entries
   for pass in {1..21}; do
     found=0
     if ((pass == 1)); then signal=TERM; elif ((pass < 21)); then signal=0; else signal=KILL; fi
@@ -120,14 +124,11 @@ end_marked_processes() {
       pid=${environ#/proc/}
       pid=${pid%/environ}
       [[ $pid == "$$" || $pid == "$BASHPID" ]] && continue
-      mapfile -d "" env_entries 2>/dev/null <"$environ" || continue
-      for entry in "${env_entries[@]}"; do
-        if [[ $entry == "E2E_SESSION_ID=$E2E_SESSION_ID" ]]; then
-          found=1
-          kill -s "$signal" "$pid" 2>/dev/null
-          break
-        fi
-      done
+      mapfile -d "" entries 2>/dev/null <"$environ" || continue
+      if [[ $'\n'"${entries[*]}"$'\n' == *$'\n'"E2E_SESSION_ID=$E2E_SESSION_ID"$'\n'* ]]; then
+        found=1
+        kill -s "$signal" "$pid" 2>/dev/null
+      fi
     done
     ((found)) || return 0
     ((pass < 21)) && sleep 0.1
@@ -147,6 +148,7 @@ teardown() {
 # configuration. $1 is the XDG session type.
 begin_session() {
   E2E_SESSION_ID="$$-$RANDOM$RANDOM"
+  as_user=()
   E2E_SESSION_WORK=$(mktemp -d "${TMPDIR:-/tmp}/$session_name.XXXXXX") || exit 125
   export E2E_SESSION_ID E2E_SESSION_WORK
   trap teardown EXIT
