@@ -22,11 +22,9 @@ STARTUP_LIMIT = 20.0   # an application showing its window
 EVENT_LIMIT = 5.0      # a watch line after the event that causes it
 QUIET_PERIOD = 1.0     # how long "no further line" is watched for
 
-READ_KEYS = frozenset({
-    "ok", "trusted", "pid", "appName", "bundleID", "role", "identifier",
-    "title", "position", "size", "description", "subrole", "domIdentifier",
-    "text", "placeholder",
-})
+READ_KEYS = frozenset({"ok", "trusted", "pid", "appName", "bundleID", "role", "identifier",
+                       "title", "position", "size", "description", "subrole",
+                       "domIdentifier", "text", "placeholder"})
 SET_OK = {"ok": True, "method": "ax", "error": 0}
 PRESS_OK = {"ok": True, "method": "ax-press", "error": 0}
 INVALID_PID = {"ok": False, "reason": "invalid-pid"}
@@ -99,7 +97,6 @@ def wait_until(fetch, accept, limit, what):
 
 
 def wait_until_frontmost(pid):
-    """Waits until focusctl sees pid frontmost; returns that reply."""
     return wait_until(lambda: run_focusctl("frontmost"), lambda reply: reply.get("pid") == pid,
                       STARTUP_LIMIT, f"pid {pid} to be frontmost")
 
@@ -133,8 +130,7 @@ class LineReader:
                 raise AssertionError(f"expected {want!r}, got {got!r}")
 
     def expect_quiet(self, period=QUIET_PERIOD):
-        if (got := self.next_line(period)) is not None:
-            raise AssertionError(f"expected no further output, got {got!r}")
+        self.expect(None, limit=period)
 
     def until_quiet(self, period=QUIET_PERIOD):
         """The lines that come before the first pause of period or the end."""
@@ -157,8 +153,6 @@ class LineReader:
 
 
 class Process:
-    """A process whose stdout is read line by line."""
-
     def __init__(self, argv, env=None):
         self.popen = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                       stderr=subprocess.PIPE, env=env, start_new_session=True)
@@ -193,6 +187,10 @@ def x_tool(*args):
     return done.stdout
 
 
+def type_text(text):
+    x_tool("xdotool", "type", "--delay", "0", text)
+
+
 def active_window_rect():
     """Screen position and size of the active window's client area."""
     info = x_tool("xwininfo", "-id", x_tool("xdotool", "getactivewindow").strip())
@@ -203,23 +201,19 @@ def active_window_rect():
 def settle(watch, limit=STARTUP_LIMIT):
     """The lines a watcher writes up to the first pause after a "watching":
     only the three words, the last subscription line a complete one."""
-    lines = []
-    deadline = time.monotonic() + limit
+    lines, deadline = [], time.monotonic() + limit
     while (left := deadline - time.monotonic()) > 0:
-        watching = b"watching\n" in lines
-        line = watch.stdout.next_line(min(QUIET_PERIOD, left) if watching else left)
-        if line is None and watching:
+        line = watch.stdout.next_line(min(QUIET_PERIOD, left))
+        if line is None and b"watching\n" in lines:
+            subscriptions = [line for line in lines if line != b"ax\n"]
+            if set(lines) <= WATCH_LINES and subscriptions[-1] == b"watching\n":
+                return lines
             break
         if line == b"":
-            raise AssertionError(f"watch ended after {lines!r}: {watch.close()!r}")
+            break
         if line:
             lines.append(line)
-    else:
-        raise AssertionError(f"no settled watcher within {limit} s: {lines!r}")
-    subscriptions = [line for line in lines if line != b"ax\n"]
-    if not set(lines) <= WATCH_LINES or subscriptions[-1] != b"watching\n":
-        raise AssertionError(f"watch did not settle on a subscription: {lines!r}")
-    return lines
+    raise AssertionError(f"watch did not settle on a subscription in {limit} s: {lines!r}")
 
 
 class DesktopTestCase(unittest.TestCase):
@@ -241,7 +235,6 @@ class DesktopTestCase(unittest.TestCase):
         return fixture
 
     def start_watch(self):
-        """A watcher started on the desktop as the test left it."""
         watch = self.start_process([FOCUSCTL, "watch"])
         watch.stdout.expect(b"watching\n")
         watch.stdout.expect_quiet()

@@ -33,18 +33,14 @@ run_command() {
   ${timeout_seconds:+timeout --kill-after=5 "$timeout_seconds"} "$@"
 }
 
-# Sets timeout_seconds, inside (set by --inside-session, this script's own
-# stage on the session bus) and command.
+# Sets timeout_seconds and command. With --inside-session (this script run
+# again on its session bus) runs the caller's inside_session instead.
 parse_arguments() {
   timeout_seconds=""
-  inside=""
+  local inside=""
   while (($#)); do
     case $1 in
-      --timeout)
-        if (($# < 2)) || ! [[ $2 =~ ^[1-9][0-9]*$ ]]; then usage; fi
-        timeout_seconds=$2
-        shift 2
-        ;;
+      --timeout) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; timeout_seconds=$2; shift 2 ;;
       --inside-session) inside=1; shift ;;
       --) shift; break ;;
       *) usage ;;
@@ -52,6 +48,10 @@ parse_arguments() {
   done
   (($#)) || usage
   command=("$@")
+  if [[ -n $inside ]]; then
+    inside_session "$@"
+    exit
+  fi
 }
 
 usage() {
@@ -61,22 +61,17 @@ usage() {
 
 # --- inside the session bus --------------------------------------------------
 
-accessibility_bus_address() {
-  local reply
-  reply=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-    --method org.a11y.Bus.GetAddress 2>/dev/null) || return 1
-  # gdbus prints ('unix:path=...,guid=...',)
-  reply=${reply#*\'}
-  reply=${reply%\'*}
-  [[ -n $reply ]] || return 1
-  printf '%s\n' "$reply"
-}
-
+# The accessibility bus's address, from the session bus; then its registry
+# (which the bus starts when asked) answers on it.
 registry_answers() {
-  gdbus call --address "$1" --dest org.a11y.atspi.Registry \
+  local address
+  address=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+    --method org.a11y.Bus.GetAddress) || return 1
+  # gdbus prints ('unix:path=...,guid=...',)
+  address=${address#*\'}
+  gdbus call --address "${address%\'*}" --dest org.a11y.atspi.Registry \
     --object-path /org/a11y/atspi/accessible/root \
-    --method org.freedesktop.DBus.Properties.Get \
-    org.a11y.atspi.Accessible ChildCount
+    --method org.freedesktop.DBus.Properties.Get org.a11y.atspi.Accessible ChildCount
 }
 
 # Takes the caller's stderr back from fd 9 (the bus daemons keep the log),
@@ -84,7 +79,7 @@ registry_answers() {
 # its registry answers. Sets launcher_pid.
 start_accessibility_bus() {
   exec 2>&9 9>&-
-  local launcher address
+  local launcher
   for launcher in /usr/libexec/at-spi-bus-launcher \
     /usr/lib/at-spi2-core/at-spi-bus-launcher /usr/lib/at-spi-bus-launcher; do
     [[ -x $launcher ]] && break
@@ -93,11 +88,8 @@ start_accessibility_bus() {
   "$launcher" --launch-immediately --a11y=1 \
     >"$E2E_SESSION_WORK/at-spi-bus-launcher.log" 2>&1 &
   launcher_pid=$!
-  wait_until accessibility_bus_address ||
-    die_startup "the accessibility bus did not come up"
-  address=$(accessibility_bus_address)
-  wait_until registry_answers "$address" ||
-    die_startup "the accessibility registry did not answer on $address"
+  wait_until registry_answers ||
+    die_startup "the accessibility bus or its registry did not answer"
 }
 
 # --- outside -------------------------------------------------------------------
@@ -135,11 +127,10 @@ end_marked_processes() {
   done
 }
 
-# The caller may define session_teardown for what it started itself.
+# Ends the session: Xvfb, sway and the buses are marked processes too.
 teardown() {
   trap '' INT TERM HUP
   end_marked_processes
-  if declare -F session_teardown >/dev/null; then session_teardown; fi
   [[ -n ${E2E_SESSION_WORK:-} ]] && rm -rf -- "$E2E_SESSION_WORK"
 }
 
@@ -158,11 +149,9 @@ begin_session() {
 
   unset DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS NO_AT_BRIDGE WAYLAND_DISPLAY \
     DISPLAY SWAYSOCK I3SOCK XAUTHORITY SESSION_MANAGER DESKTOP_AUTOSTART_ID
-  export XDG_SESSION_TYPE=$1 GSETTINGS_BACKEND=memory
-  export XDG_RUNTIME_DIR=$E2E_SESSION_WORK/runtime
-  export XDG_CONFIG_HOME=$E2E_SESSION_WORK/config
-  export XDG_CACHE_HOME=$E2E_SESSION_WORK/cache
-  export XDG_DATA_HOME=$E2E_SESSION_WORK/data
+  export XDG_SESSION_TYPE=$1 GSETTINGS_BACKEND=memory XDG_RUNTIME_DIR=$E2E_SESSION_WORK/runtime \
+    XDG_CONFIG_HOME=$E2E_SESSION_WORK/config XDG_CACHE_HOME=$E2E_SESSION_WORK/cache \
+    XDG_DATA_HOME=$E2E_SESSION_WORK/data
   mkdir -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
 
   sed "s|@RUNTIME_DIR@|$XDG_RUNTIME_DIR|" "${BASH_SOURCE[0]%/*}/session-bus.xml" \

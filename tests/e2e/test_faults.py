@@ -3,6 +3,7 @@
 accessibility registry restarts, the controller stops reading."""
 
 import os
+import pathlib
 import re
 import select
 import signal
@@ -11,13 +12,10 @@ import time
 
 from e2e_support import (COMMAND_LIMIT, EVENT_LIMIT, FIXTURE_APP, FOCUSCTL, NO_FRONTMOST,
                          QUIET_PERIOD, SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase, main,
-                         run_focusctl, settle, wait_until, wait_until_frontmost, x_tool)
+                         run_focusctl, settle, type_text, wait_until, wait_until_frontmost,
+                         x_tool)
 
 REGISTRY = "org.a11y.atspi.Registry"
-
-
-def type_text(text):
-    x_tool("xdotool", "type", "--delay", "0", text)
 
 
 class WatchTestCase(DesktopTestCase):
@@ -167,9 +165,8 @@ class ControllerGoesAway(DesktopTestCase):
                     stderr=subprocess.PIPE, start_new_session=True,
                     restore_signals=not sigpipe_ignored)
                 self.addCleanup(watch.kill)
-                with open(f"/proc/{watch.pid}/status", encoding="ascii") as status:
-                    ignored = int(re.search(r"^SigIgn:\s*([0-9a-f]+)$", status.read(),
-                                            re.M).group(1), 16)
+                status = pathlib.Path(f"/proc/{watch.pid}/status").read_text(encoding="ascii")
+                ignored = int(re.search(r"^SigIgn:\s*([0-9a-f]+)$", status, re.M).group(1), 16)
                 self.assertEqual(bool(ignored & (1 << (signal.SIGPIPE - 1))), sigpipe_ignored)
                 fd = watch.stdout.fileno()
                 self.assertTrue(select.select([fd], [], [], EVENT_LIMIT)[0], "no first line")

@@ -8,14 +8,15 @@ import subprocess
 
 from e2e_support import (AWKWARD_TEXT, FIXTURE_APP, FOCUSCTL, INVALID_PID, PRESS_OK,
                          SECOND_APP, SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase,
-                         active_window_rect, b64, main, run_focusctl,
+                         active_window_rect, b64, main, run_focusctl, type_text,
                          wait_until_frontmost, x_tool)
 
 PRESS = None   # a step that presses instead of setting a text
 # The written line: escapes written out, the solidus too, non-ASCII as itself.
 AWKWARD_JSON = '"text":' + json.dumps(AWKWARD_TEXT, ensure_ascii=False).replace("/", "\\/")
 
-# Fixture widget: what read gives first, then (text set or PRESS, what read gives).
+# Fixture widget focused (or another option): what read gives first, then
+# (text set or PRESS, what read gives).
 WIDGETS = {
     # The mnemonic label "_Search" labels the entry.
     "placeholder": ({"role": "AXTextField", "subrole": "", "identifier": "",
@@ -43,6 +44,8 @@ WIDGETS = {
     "password": ({"role": "AXTextField", "subrole": "AXSecureTextField", "title": "Password",
                   "text": "", "placeholder": ""},
                  [("Password", {"text": "", "placeholder": ""})]),
+    # The focus in the active one of the application's two windows.
+    "--second-window": ({"placeholder": "Second window"}, []),
 }
 
 
@@ -65,7 +68,8 @@ class Gtk3(DesktopTestCase):
     def test_read_set_and_press_on_every_widget(self):
         for widget, (first, steps) in WIDGETS.items():
             with self.subTest(widget=widget):
-                fixture = self.start_fixture("--focus", widget)
+                fixture = self.start_fixture(
+                    *([widget] if widget.startswith("--") else ["--focus", widget]))
                 reply = self.assert_read({"pid": fixture.pid, **FIXTURE_APP, **first})
                 self.assert_geometry(reply, fixture)
                 for text, expected in steps:
@@ -93,19 +97,9 @@ class Gtk3(DesktopTestCase):
                              {"ok": False, "reason": "invalid-text"}, argument)
             self.assertEqual(self.read()["text"], "Ada Lovelace")
 
-    def test_focus_in_the_active_second_window(self):
-        fixture = self.start_fixture("--second-window")
-        self.assert_geometry(self.assert_read({"pid": fixture.pid,
-                                               "placeholder": "Second window"}), fixture)
-        self.assertEqual(run_focusctl("frontmost")["pid"], fixture.pid)
-
-    def start_zenity(self, *options):
-        zenity = self.start_process(["zenity", "--entry", "--text", "Name", *options])
-        wait_until_frontmost(zenity.pid)
-        return zenity
-
     def test_zenity_read_set_and_confirm(self):
-        zenity = self.start_zenity()
+        zenity = self.start_process(["zenity", "--entry", "--text", "Name"])
+        wait_until_frontmost(zenity.pid)
         reply = self.read()
         self.assertNotEqual(reply["position"], "")
         self.assert_on_screen(reply)
@@ -128,10 +122,6 @@ class Gtk3(DesktopTestCase):
         self.assertEqual(zenity.popen.wait(timeout=STARTUP_LIMIT), 0)
         self.assertEqual(zenity.stdout.rest().decode("utf-8"), AWKWARD_TEXT + "\n")
 
-    def test_zenity_placeholder_inferred_from_the_label(self):
-        self.start_zenity("--entry-text", "Name")
-        self.assert_read({"title": "Name", "text": "Name", "placeholder": "Name"})
-
 
 class ActivateAndFrontmost(DesktopTestCase):
     def setUp(self):
@@ -140,23 +130,21 @@ class ActivateAndFrontmost(DesktopTestCase):
         self.second = self.start_fixture("--focus", "placeholder", *SECOND_FIXTURE)
 
     def test_switching_back_and_forth(self):
-        first = {"pid": self.first.pid, **FIXTURE_APP}
-        second = {"pid": self.second.pid, **SECOND_APP}
-        shown = {first["pid"]: ("text", "Ada Lovelace"),
-                 second["pid"]: ("placeholder", "Search mail")}
-        self.assertEqual(run_focusctl("frontmost"), {"ok": True, **second})
+        # Each application, and what its focused entry shows.
+        first = ({"pid": self.first.pid, **FIXTURE_APP}, {"text": "Ada Lovelace"})
+        second = ({"pid": self.second.pid, **SECOND_APP}, {"placeholder": "Search mail"})
+        self.assertEqual(run_focusctl("frontmost"), {"ok": True, **second[0]})
         # Back and forth, the one already in front again, and the id with
         # leading zeros and a plus sign.
-        for argument, app in [(None, first), (None, second), (None, second),
-                              (f"+000{first['pid']}", first)]:
+        for argument, (app, shown) in [(None, first), (None, second), (None, second),
+                                       (f"+000{self.first.pid}", first)]:
             with self.subTest(argument=argument, pid=app["pid"]):
                 self.assertEqual(run_focusctl("activate", argument or str(app["pid"])),
                                  {"ok": True, "method": "app-activate", "pid": app["pid"]})
                 # activate does not wait for the switch; frontmost must follow it.
                 self.assertEqual(wait_until_frontmost(app["pid"]), {"ok": True, **app})
-                key, value = shown[app["pid"]]
                 reply = self.read()
-                self.assertEqual({**app, key: value}, {k: reply[k] for k in (*app, key)})
+                self.assertEqual({key: reply[key] for key in (*app, *shown)}, {**app, **shown})
 
     def test_ids_that_name_no_application(self):
         gone = subprocess.Popen(["true"])
@@ -173,10 +161,6 @@ class Watch(DesktopTestCase):
     def test_exact_lines(self):
         first = self.start_fixture("--focus", "placeholder")
         watch = self.start_process([FOCUSCTL, "watch"])
-
-        def type_text(text):
-            x_tool("xdotool", "type", "--delay", "0", text)
-
         # What happens on the desktop, and exactly the lines it gives.
         steps = [
             (lambda: None, [b"watching\n"]),

@@ -8,11 +8,10 @@ import signal
 import subprocess
 import tempfile
 import time
-import unittest
 
-from e2e_support import (APPS_DIR, EVENT_LIMIT, FOCUSCTL, PRESS_OK, SET_OK, STARTUP_LIMIT,
-                         SYSTEM_PYTHON, DesktopTestCase, Process, b64, main, run_focusctl,
-                         settle, wait_until, x_tool)
+from e2e_support import (APPS_DIR, EVENT_LIMIT, FOCUSCTL, PRESS_OK, READ_KEYS, SET_OK,
+                         STARTUP_LIMIT, SYSTEM_PYTHON, DesktopTestCase, Process, b64, main,
+                         run_focusctl, settle, wait_until, x_tool)
 
 PAGE = "file://" + os.path.join(APPS_DIR, "form.html")
 BROWSER_LIMIT = 90.0      # a browser's first window on two busy cores
@@ -22,9 +21,8 @@ SECRET = "swordfish"
 
 
 def profile():
-    directory = tempfile.TemporaryDirectory()
-    unittest.addModuleCleanup(directory.cleanup)
-    return directory.name
+    # In the session's own cache directory, which goes with the session.
+    return tempfile.mkdtemp(dir=os.environ["XDG_CACHE_HOME"])
 
 
 # name: (argv, environment, window name, key that moves the focus on)
@@ -45,46 +43,44 @@ APPS = {
 
 WEB_FIELDS = [
     # A label and an aria-label name the field; a placeholder is not a name.
-    ({"domIdentifier": "city", "role": "AXTextField", "title": "City",
-      "placeholder": "Berlin"}, "write"),
-    ({"domIdentifier": "code", "role": "AXTextField", "title": "Discount code",
-      "placeholder": ""}, "write"),
-    ({"domIdentifier": "story", "role": "AXTextArea", "text": "Once"}, "write"),
-    ({"domIdentifier": "secret", "role": "AXTextField", "subrole": "AXSecureTextField",
-      "text": ""}, "secret"),
-    ({"domIdentifier": "send", "role": "AXButton", "title": "Send"}, "press"),
+    ("write", {"domIdentifier": "city", "role": "AXTextField", "title": "City",
+               "placeholder": "Berlin"}),
+    ("write", {"domIdentifier": "code", "role": "AXTextField", "title": "Discount code",
+               "placeholder": ""}),
+    ("write", {"domIdentifier": "story", "role": "AXTextArea", "text": "Once"}),
+    ("secret", {"domIdentifier": "secret", "role": "AXTextField",
+                "subrole": "AXSecureTextField", "text": ""}),
+    ("press", {"domIdentifier": "send", "role": "AXButton", "title": "Send"}),
 ]
 
-# Each application's fields in focus order: what read gives, then what is
-# done there ("write": a browser may refuse). Only the first is focused
+# Each application's fields in focus order: what is done there ("write": a
+# browser may refuse), and what read gives first. Only the first is focused
 # without a key.
 FIELDS = {
     "qt": [
         # The editable combo box is read as its inner text field.
-        ({"role": "AXTextField", "text": "needle"}, "set"),
-        ({"role": "AXTextField", "title": ""}, "set"),
-        ({"role": "AXTextField", "subrole": "AXSecureTextField", "text": ""}, "secret"),
-        ({"role": "AXButton", "title": "Send"}, "press"),
+        ("set", {"role": "AXTextField", "text": "needle"}),
+        ("set", {"role": "AXTextField", "title": ""}),
+        ("secret", {"role": "AXTextField", "subrole": "AXSecureTextField", "text": ""}),
+        ("press", {"role": "AXButton", "title": "Send"}),
     ],
     "gtk4": [
-        ({"role": "AXTextField", "placeholder": "Search mail"}, "set"),
-        ({"role": "AXTextArea", "text": "first line"}, "no-press"),
-        ({"role": "AXButton", "title": "Send"}, "press"),
+        ("set", {"role": "AXTextField", "placeholder": "Search mail"}),
+        ("no-press", {"role": "AXTextArea", "text": "first line"}),
+        ("press", {"role": "AXButton", "title": "Send"}),
     ],
-    "editor": [({"role": "AXTextArea"}, "no-press")],
+    "editor": [("no-press", {"role": "AXTextArea"})],
     # Firefox tells a name from a placeholder apart from any other name by
     # nothing, so the name stays the title there.
     "firefox": [
-        ({"domIdentifier": "email", "role": "AXTextField", "title": "you@example.com"},
-         "write"),
-        ({"domIdentifier": "notes", "role": "AXTextArea", "title": "Write notes here"},
-         "write"),
+        ("write", {"domIdentifier": "email", "role": "AXTextField", "title": "you@example.com"}),
+        ("write", {"domIdentifier": "notes", "role": "AXTextArea", "title": "Write notes here"}),
     ] + WEB_FIELDS,
     "chromium": [
-        ({"domIdentifier": "email", "role": "AXTextField", "title": "",
-          "placeholder": "you@example.com"}, "write"),
-        ({"domIdentifier": "notes", "role": "AXTextArea", "title": "",
-          "placeholder": "Write notes here"}, "write"),
+        ("write", {"domIdentifier": "email", "role": "AXTextField", "title": "",
+                   "placeholder": "you@example.com"}),
+        ("write", {"domIdentifier": "notes", "role": "AXTextArea", "title": "",
+                   "placeholder": "Write notes here"}),
     ] + WEB_FIELDS,
 }
 
@@ -141,7 +137,7 @@ class Toolkits(DesktopTestCase):
         for name, fields in FIELDS.items():
             app = self.apps[name]
             app.front()
-            for index, (expected, action) in enumerate(fields):
+            for index, (action, expected) in enumerate(fields):
                 with self.subTest(application=name, field=expected):
                     if index:
                         x_tool("xdotool", "key", app.next_key)
@@ -150,28 +146,28 @@ class Toolkits(DesktopTestCase):
     def check_field(self, app, expected, action):
         reply = self.read_until(expected)
         self.assertEqual(reply["pid"], app.window_pid, reply)
-        if action in ("set", "write"):
-            text = reply["text"] + " and more"
+        # Before anything is done: Qt's press opens a box that takes the
+        # activation.
+        self.assert_on_screen(reply)
+        if action in ("set", "write", "secret"):
+            secret = action == "secret"
+            before = app.title_numbers()[0] if secret else None
+            text = SECRET if secret else reply["text"] + " and more"
             answer = run_focusctl("set", b64(text))
-            # A browser may refuse the write; it must not claim it.
+            # A browser may refuse a write; it must not claim it.
             if action == "set" or answer["ok"]:
                 self.assertEqual(answer, SET_OK)
-                self.read_until({**expected, "text": text})
             else:
                 self.assertIn(answer["error"], (-25204, -25205), answer)
-                self.assertEqual(run_focusctl("read")["text"], reply["text"])
-        elif action == "secret":
-            # Confirmed by the length only, or refused; never shown.
-            before = app.title_numbers()[0]
-            answer = run_focusctl("set", b64(SECRET))
-            length = len(SECRET) if answer["ok"] else before
-            wait_until(app.title_numbers, lambda numbers: numbers[0] == length,
-                       EVENT_LIMIT, "the password's length")
-            if not answer["ok"]:
-                self.assertIn(answer["error"], (-25204, -25205), answer)
-            after = self.read_until(expected)
-            self.assertNotIn(SECRET, after.line)
-            self.assertNotIn("1234567", after.line)
+            if secret:
+                # Confirmed by the length only, never shown.
+                length = len(SECRET) if answer["ok"] else before
+                wait_until(app.title_numbers, lambda numbers: numbers[0] == length,
+                           EVENT_LIMIT, "the password's length")
+                line = self.read_until(expected).line
+                self.assertTrue(SECRET not in line and "1234567" not in line, line)
+            else:
+                self.read_until({**expected, "text": text if answer["ok"] else reply["text"]})
         elif action == "press":
             self.assertEqual(run_focusctl("press"), PRESS_OK)
             if app.name in ("firefox", "chromium"):
@@ -182,8 +178,6 @@ class Toolkits(DesktopTestCase):
         else:
             # Nothing here means press: no other action stands in for it.
             self.assertEqual(run_focusctl("press"), NO_PRESS)
-        # Last, so that a wrong position does not leave the focus behind.
-        self.assert_on_screen(reply)
         if action == "press" and app.name == "qt":
             # The press opened "Save changes?", answered here: left open, it
             # takes the activation back from the next application. Its
@@ -194,18 +188,18 @@ class Toolkits(DesktopTestCase):
 
     def test_2_editor_dialog(self):
         # Closing the editor's modified document asks "Save Changes?", in a
-        # dialog whose window says nothing of being active.
+        # dialog whose window says nothing of being active. Its focus: the
+        # document's row in the dialog's list, or its check box.
         editor = self.apps["editor"]
         editor.front()
         x_tool("xdotool", "key", "x", "ctrl+w")
         self.addCleanup(x_tool, "xdotool", "key", "Escape")
-        wait_until(lambda: x_tool("xdotool", "getactivewindow").strip(),
-                   lambda window: int(window) != editor.window, STARTUP_LIMIT, "the dialog")
-        self.assertEqual(run_focusctl("frontmost").get("pid"), editor.window_pid)
-        # The document's row in the dialog's list, or its check box.
-        reply = self.read_until({"pid": editor.window_pid})
-        self.assertIn(reply["role"], ("AXRow", "AXCheckBox"), reply)
+        reply = wait_until(lambda: run_focusctl("read"),
+                           lambda r: r.get("role") in ("AXRow", "AXCheckBox"), STARTUP_LIMIT,
+                           "the focus in the dialog")
+        self.assertEqual((set(reply), reply["pid"]), (READ_KEYS, editor.window_pid), reply)
         self.assertIn("(new)", reply["title"])
+        self.assertEqual(run_focusctl("frontmost").get("pid"), editor.window_pid)
         self.assert_on_screen(reply)
 
     def test_3_watch_follows_switches_and_typing(self):

@@ -12,23 +12,18 @@ from e2e_support import (APPS_DIR, FIXTURE, STARTUP_LIMIT, SYSTEM_PYTHON, Deskto
 GEOMETRY = re.compile(r"\{-?\d+,-?\d+\}")
 
 
-def fixture(app_id):
-    return lambda mode: [FIXTURE, "--focus", "placeholder" if mode == "entry" else mode,
-                         "--app-id", app_id]
-
-
-def script(name):
-    return lambda mode: [SYSTEM_PYTHON, os.path.join(APPS_DIR, name), mode]
-
-
-# name: (argv for "entry" or "button" focused, bundleID, Wayland client,
-# environment). GTK 3 gives the compositor its program name, not its id.
+# name: (argv, to which "placeholder" or "button" adds the widget to focus,
+# bundleID, Wayland client, environment). GTK 3 gives the compositor its
+# program name, not its id.
 APPS = {
-    "gtk3": (fixture("org.focusctl.Fixture"), "focusctl-fixture", True, {}),
-    "gtk4": (script("gtk4_window.py"), "org.focusctl.Gtk4Window", True, {}),
-    "qt": (script("qt_form.py"), "org.focusctl.QtForm", True, {}),
-    "x11": (fixture("org.focusctl.FixtureX11"), "org.focusctl.FixtureX11", False,
-            {"GDK_BACKEND": "x11"}),
+    "gtk3": ([FIXTURE, "--app-id", "org.focusctl.Fixture", "--focus"], "focusctl-fixture",
+             True, {}),
+    "gtk4": ([SYSTEM_PYTHON, os.path.join(APPS_DIR, "gtk4_window.py")],
+             "org.focusctl.Gtk4Window", True, {}),
+    "qt": ([SYSTEM_PYTHON, os.path.join(APPS_DIR, "qt_form.py")], "org.focusctl.QtForm",
+           True, {}),
+    "x11": ([FIXTURE, "--app-id", "org.focusctl.FixtureX11", "--focus"],
+            "org.focusctl.FixtureX11", False, {"GDK_BACKEND": "x11"}),
 }
 
 
@@ -41,9 +36,9 @@ def wtype(text):
 
 
 class WaylandSession(DesktopTestCase):
-    def start(self, name, mode="entry"):
+    def start(self, name, widget="placeholder"):
         argv, _, _, env = APPS[name]
-        process = self.start_process(argv(mode), env={**os.environ, **env})
+        process = self.start_process([*argv, widget], env={**os.environ, **env})
         wait_until_frontmost(process.pid)
         return process
 
