@@ -31,8 +31,7 @@ INVALID_PID = {"ok": False, "reason": "invalid-pid"}
 NO_FRONTMOST = {"ok": False, "reason": "no-frontmost-app"}
 FIXTURE_APP = {"appName": "focusctl-fixture", "bundleID": "org.focusctl.Fixture"}
 SECOND_APP = {"appName": "focusctl-fixture-two", "bundleID": "org.focusctl.FixtureTwo"}
-SECOND_FIXTURE = ("--app-id", SECOND_APP["bundleID"], "--app-name", SECOND_APP["appName"],
-                  "--title", "Fixture Two")
+SECOND_FIXTURE = ("--app-id", SECOND_APP["bundleID"], "--app-name", SECOND_APP["appName"])
 
 # Every character that JSON escapes or that a writer could mangle, and
 # non-ASCII text from the Basic Multilingual Plane and beyond it.
