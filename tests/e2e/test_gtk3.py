@@ -36,7 +36,7 @@ WIDGETS = {
     "textview": ({"role": "AXTextArea", "title": "Notes", "placeholder": "",
                   "text": "first line\nsecond line"},
                  [(AWKWARD_TEXT, {"text": AWKWARD_TEXT})]),
-    "combo": ({"text": "Green"}, [("Purple", {"text": "Purple"})]),
+    "combo": ({"title": "Colour", "text": "Green"}, [("Purple", {"text": "Purple"})]),
     # The application sees the press, and read the label it changed.
     "button": ({"role": "AXButton", "title": "Send", "text": ""},
                [(PRESS, {"title": "Pressed"})]),
