@@ -3,23 +3,26 @@
 accessibility registry restarts, the controller stops reading."""
 
 import os
+import pathlib
 import re
 import select
 import signal
 import subprocess
 import time
 
-from e2e_support import (COMMAND_LIMIT, EVENT_LIMIT, FIXTURE_APP_ID, FIXTURE_APP_NAME,
-                         FOCUSCTL, QUIET_PERIOD, SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase,
-                         main, run_focusctl, settle, wait_until,
-                         wait_until_frontmost, x_tool)
+from e2e_support import (COMMAND_LIMIT, EVENT_LIMIT, FIXTURE_APP, FOCUSCTL, NO_FRONTMOST,
+                         QUIET_PERIOD, SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase, main,
+                         run_focusctl, settle, type_text, wait_until, wait_until_frontmost,
+                         x_tool)
+
+REGISTRY = "org.a11y.atspi.Registry"
 
 
 class WatchTestCase(DesktopTestCase):
     def assert_value_changes_seen(self, watch, pid, text):
         # Typed into the empty entry of the frontmost pid: one "ax", and there.
         wait_until_frontmost(pid)
-        x_tool("xdotool", "type", "--delay", "0", text)
+        type_text(text)
         watch.stdout.expect(b"ax\n")
         watch.stdout.expect_quiet()
         reply = self.read()
@@ -39,7 +42,7 @@ class ObservedApplicationGoes(WatchTestCase):
                 else:
                     front = self.start_fixture("--focus", "placeholder", *SECOND_FIXTURE)
                 watch = self.start_watch()
-                x_tool("xdotool", "type", "--delay", "0", "q")
+                type_text("q")
                 watch.stdout.expect(b"ax\n")
                 if how == "exits":
                     # Return confirms the dialog: zenity prints the entry and exits.
@@ -56,94 +59,73 @@ class ObservedApplicationGoes(WatchTestCase):
                 remaining.close()
 
     def test_application_is_restarted(self):
-        options = ("--focus", "placeholder")
-        first = self.start_fixture(*options)
+        first = self.start_fixture()
         watch = self.start_watch()
         self.assert_value_changes_seen(watch, first.pid, "q")
 
         # The only application is gone: nothing can be complete meanwhile.
         os.kill(first.pid, signal.SIGKILL)
         first.popen.wait(timeout=COMMAND_LIMIT)
-        gap = []
-        while (line := watch.stdout.next_line(QUIET_PERIOD)) not in (None, b""):
-            gap.append(line)
+        gap = watch.stdout.until_quiet()
         self.assertLessEqual(set(gap), {b"fallback\n"}, gap)
-        self.assertEqual(run_focusctl("frontmost").members,
-                         {"ok": False, "reason": "no-frontmost-app"})
+        self.assertEqual(run_focusctl("frontmost"), NO_FRONTMOST)
 
-        again = self.start_fixture(*options)
+        again = self.start_fixture()
         self.assertNotEqual(again.pid, first.pid)
         settle(watch)
-        self.assertEqual(run_focusctl("frontmost").members,
-                         {"ok": True, "pid": again.pid, "appName": FIXTURE_APP_NAME,
-                          "bundleID": FIXTURE_APP_ID})
+        self.assertEqual(run_focusctl("frontmost"), {"ok": True, "pid": again.pid, **FIXTURE_APP})
         self.assert_value_changes_seen(watch, again.pid, "a")
         self.assert_still_watching(watch)
 
 
-class AccessibilityBus:
-    """The desktop's accessibility bus and its registry, through gdbus."""
-
-    REGISTRY = "org.a11y.atspi.Registry"
-    _PID = re.compile(r"\(uint32 (\d+),\)")
-    _EVENT = re.compile(r"\('([^']*)', '([^']*)'\)")
-
-    def __init__(self):
-        reply = x_tool("gdbus", "call", "--session", "--dest", "org.a11y.Bus",
-                       "--object-path", "/org/a11y/bus", "--method",
-                       "org.a11y.Bus.GetAddress")
-        self.address = re.fullmatch(r"\('(.*)',\)", reply.strip()).group(1)
-
-    def call(self, destination, path, method, *args):
-        completed = subprocess.run(
+class RegistryRestart(WatchTestCase):
+    def a11y_call(self, destination, path, method, *args):
+        """A call on the accessibility bus; None when it fails."""
+        done = subprocess.run(
             ["gdbus", "call", "--address", self.address, "--dest", destination,
              "--object-path", path, "--method", method, *args],
             capture_output=True, text=True, timeout=COMMAND_LIMIT, check=False)
-        return completed.stdout.strip() if completed.returncode == 0 else None
+        return done.stdout.strip() if done.returncode == 0 else None
 
     def registry_pid(self):
         # Asking the bus daemon never starts the registry.
-        reply = self.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                          "org.freedesktop.DBus.GetConnectionUnixProcessID",
-                          self.REGISTRY)
-        return int(self._PID.fullmatch(reply).group(1)) if reply else None
-
-    def ask_registry(self):
-        # Has the bus start the registry when it is not running.
-        return self.call(self.REGISTRY, "/org/a11y/atspi/accessible/root",
-                         "org.freedesktop.DBus.Properties.Get",
-                         "org.a11y.atspi.Accessible", "ChildCount")
+        reply = self.a11y_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus.GetConnectionUnixProcessID", REGISTRY)
+        return int(re.fullmatch(r"\(uint32 (\d+),\)", reply).group(1)) if reply else None
 
     def registered_events(self):
         # The (listener, event) pairs the registry passes on to applications.
-        reply = self.call(self.REGISTRY, "/org/a11y/atspi/registry",
-                          "org.a11y.atspi.Registry.GetRegisteredEvents")
-        return frozenset(self._EVENT.findall(reply or ""))
+        reply = self.a11y_call(REGISTRY, "/org/a11y/atspi/registry",
+                               "org.a11y.atspi.Registry.GetRegisteredEvents")
+        return frozenset(re.findall(r"\('([^']*)', '([^']*)'\)", reply or ""))
 
-
-class RegistryRestart(WatchTestCase):
     def test_watch_survives_a_restart_of_the_registry(self):
-        bus = AccessibilityBus()
-        first = self.start_fixture("--focus", "placeholder")
+        reply = x_tool("gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
+                       "/org/a11y/bus", "--method", "org.a11y.Bus.GetAddress")
+        self.address = re.fullmatch(r"\('(.*)',\)", reply.strip()).group(1)
+        first = self.start_fixture()
         watch = self.start_watch()
         # Only the watcher listens on this desktop.
-        listening = bus.registered_events()
+        listening = self.registered_events()
         self.assertTrue(listening, "the watcher registered no events")
 
-        old = bus.registry_pid()
+        old = self.registry_pid()
         self.assertIsNotNone(old)
         os.kill(old, signal.SIGKILL)
-        wait_until(bus.registry_pid, lambda pid: pid != old, COMMAND_LIMIT,
+        wait_until(self.registry_pid, lambda pid: pid != old, COMMAND_LIMIT,
                    "the killed registry to leave the bus")
         # Losing the registry is no focus, value or activation event.
         watch.stdout.expect_quiet()
 
-        self.assertIsNotNone(bus.ask_registry(), "the registry did not start again")
-        new = bus.registry_pid()
+        # Asked for, the bus starts the registry again.
+        self.assertIsNotNone(self.a11y_call(REGISTRY, "/org/a11y/atspi/accessible/root",
+                                            "org.freedesktop.DBus.Properties.Get",
+                                            "org.a11y.atspi.Accessible", "ChildCount"))
+        new = self.registry_pid()
         self.assertNotIn(new, (None, old))
         # libatspi in the watcher hands its listeners to the new registry by
         # itself; applications only send what the registry passes on.
-        wait_until(bus.registered_events, lambda events: events >= listening,
+        wait_until(self.registered_events, lambda events: events >= listening,
                    STARTUP_LIMIT, "the watcher's events registered again")
         watch.stdout.expect_quiet()
 
@@ -152,17 +134,17 @@ class RegistryRestart(WatchTestCase):
 
         # An application known only to the new registry, then the old one
         # again: each activation gives a complete subscription.
-        second = self.start_fixture("--focus", "placeholder", *SECOND_FIXTURE)
+        second = self.start_fixture(*SECOND_FIXTURE)
         settle(watch)
         self.assert_value_changes_seen(watch, second.pid, "s")
-        self.assertEqual(run_focusctl("activate", str(first.pid)).members,
+        self.assertEqual(run_focusctl("activate", str(first.pid)),
                          {"ok": True, "method": "app-activate", "pid": first.pid})
         settle(watch)
-        x_tool("xdotool", "type", "--delay", "0", "t")
+        type_text("t")
         watch.stdout.expect(b"ax\n")
         watch.stdout.expect_quiet()
         self.assertEqual(self.read()["text"], "rt")
-        self.assertEqual(bus.registry_pid(), new)
+        self.assertEqual(self.registry_pid(), new)
         self.assert_still_watching(watch)
 
 
@@ -171,7 +153,7 @@ class ControllerGoesAway(DesktopTestCase):
     # killed by SIGPIPE or by an exit of its own.
 
     def test_watch_ends_at_its_next_line(self):
-        self.start_fixture("--focus", "placeholder")
+        self.start_fixture()
         # A controller that ignores SIGPIPE (Python does) and does not reset
         # it passes that on: the write fails with EPIPE instead of killing.
         for event, sigpipe_ignored in (("x", False), ("x", True), ("activation", False)):
@@ -183,9 +165,8 @@ class ControllerGoesAway(DesktopTestCase):
                     stderr=subprocess.PIPE, start_new_session=True,
                     restore_signals=not sigpipe_ignored)
                 self.addCleanup(watch.kill)
-                with open(f"/proc/{watch.pid}/status", encoding="ascii") as status:
-                    ignored = int(re.search(r"^SigIgn:\s*([0-9a-f]+)$", status.read(),
-                                            re.M).group(1), 16)
+                status = pathlib.Path(f"/proc/{watch.pid}/status").read_text(encoding="ascii")
+                ignored = int(re.search(r"^SigIgn:\s*([0-9a-f]+)$", status, re.M).group(1), 16)
                 self.assertEqual(bool(ignored & (1 << (signal.SIGPIPE - 1))), sigpipe_ignored)
                 fd = watch.stdout.fileno()
                 self.assertTrue(select.select([fd], [], [], EVENT_LIMIT)[0], "no first line")
@@ -197,7 +178,7 @@ class ControllerGoesAway(DesktopTestCase):
                     time.sleep(2 * QUIET_PERIOD)
                     self.start_fixture(*SECOND_FIXTURE)
                 else:
-                    x_tool("xdotool", "type", "--delay", "0", event)
+                    type_text(event)
                 try:
                     status = watch.wait(timeout=EVENT_LIMIT)
                 except subprocess.TimeoutExpired:

@@ -6,20 +6,18 @@ lines of watch."""
 import json
 import subprocess
 
-from e2e_support import (AWKWARD_TEXT, EVENT_LIMIT, FIXTURE_APP_ID, FIXTURE_APP_NAME,
-                         FOCUSCTL, SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase, b64,
-                         main, run_focusctl, wait_until, wait_until_frontmost, x_tool)
+from e2e_support import (AWKWARD_TEXT, FIXTURE_APP, FOCUSCTL, INVALID_PID, PRESS_OK,
+                         SECOND_APP, SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase,
+                         active_window_rect, b64, main, run_focusctl, type_text,
+                         wait_until_frontmost, x_tool)
 
-INVALID_TEXT = {"ok": False, "reason": "invalid-text"}
-PRESSED = {"ok": True, "method": "ax-press", "error": 0}
-SECOND_NAME = "focusctl-fixture-two"
-SECOND_ID = "org.focusctl.FixtureTwo"
-INVALID_PID = {"ok": False, "reason": "invalid-pid"}
+PRESS = None   # a step that presses instead of setting a text
 # The written line: escapes written out, the solidus too, non-ASCII as itself.
 AWKWARD_JSON = '"text":' + json.dumps(AWKWARD_TEXT, ensure_ascii=False).replace("/", "\\/")
 
-# Fixture widget: what read gives first, then (text set, what read gives).
-READ_AND_SET = {
+# Fixture widget focused (or another option): what read gives first, then
+# (text set or PRESS, what read gives).
+WIDGETS = {
     # The mnemonic label "_Search" labels the entry.
     "placeholder": ({"role": "AXTextField", "subrole": "", "identifier": "",
                      "domIdentifier": "", "title": "Search", "description": "",
@@ -38,12 +36,16 @@ READ_AND_SET = {
     "textview": ({"role": "AXTextArea", "title": "Notes", "placeholder": "",
                   "text": "first line\nsecond line"},
                  [(AWKWARD_TEXT, {"text": AWKWARD_TEXT})]),
-    "combo": ({"text": "Green"}, [("Purple", {"text": "Purple"})]),
-    "button": ({"role": "AXButton", "title": "Send", "text": ""}, []),
+    "combo": ({"title": "Colour", "text": "Green"}, [("Purple", {"text": "Purple"})]),
+    # The application sees the press, and read the label it changed.
+    "button": ({"role": "AXButton", "title": "Send", "text": ""},
+               [(PRESS, {"title": "Pressed"})]),
     # Never read, nor its masking characters, nor a text written into it.
     "password": ({"role": "AXTextField", "subrole": "AXSecureTextField", "title": "Password",
                   "text": "", "placeholder": ""},
                  [("Password", {"text": "", "placeholder": ""})]),
+    # The focus in the active one of the application's two windows.
+    "--second-window": ({"placeholder": "Second window"}, []),
 }
 
 
@@ -51,88 +53,74 @@ class Gtk3(DesktopTestCase):
     def assert_read(self, expected):
         reply = self.read()
         self.assertEqual({key: reply[key] for key in expected}, expected, reply)
+        self.assertTrue("●" not in reply.line and "correct-horse" not in reply.line, reply)
+        if expected.get("text") == AWKWARD_TEXT:
+            self.assertIn(AWKWARD_JSON, reply.line)
         return reply
 
-    def test_read_and_set_on_every_widget(self):
-        for widget, (first, steps) in READ_AND_SET.items():
+    def assert_geometry(self, reply, fixture):
+        """The focused widget's rectangle, on the screen, as X places it."""
+        x, y, _, _ = active_window_rect()
+        rx, ry, width, height = fixture.focus_rect
+        self.assertEqual((reply["position"], reply["size"]),
+                         (f"{{{x + rx},{y + ry}}}", f"{{{width},{height}}}"))
+
+    def test_read_set_and_press_on_every_widget(self):
+        for widget, (first, steps) in WIDGETS.items():
             with self.subTest(widget=widget):
-                fixture = self.start_fixture("--focus", widget)
-                reply = self.assert_read({"pid": fixture.pid, "appName": FIXTURE_APP_NAME,
-                                          "bundleID": FIXTURE_APP_ID, **first})
-                position, size = fixture.expected_geometry()
-                self.assertEqual((reply["position"], reply["size"]), (position, size))
-                for text, expected in [(None, {}), *steps]:
-                    if text is not None:
+                fixture = self.start_fixture(
+                    *([widget] if widget.startswith("--") else ["--focus", widget]))
+                reply = self.assert_read({"pid": fixture.pid, **FIXTURE_APP, **first})
+                self.assert_geometry(reply, fixture)
+                for text, expected in steps:
+                    if text is PRESS:
+                        # Extra words change nothing.
+                        self.assertEqual(run_focusctl("press", "extra"), PRESS_OK)
+                        fixture.stdout.expect(b"pressed\n")
+                    else:
                         self.set_text(text)
-                    line = self.assert_read(expected).line
-                    self.assertTrue("●" not in line and "correct-horse" not in line, line)
-                    if text == AWKWARD_TEXT:
-                        self.assertIn(AWKWARD_JSON, line)
+                    self.assert_read(expected)
                 fixture.close()
 
     def test_arguments(self):
         self.start_fixture("--focus", "labelled")
         reply = self.read()
         # No command word reads too, and extra words change nothing.
-        self.assertEqual(run_focusctl().members, reply.members)
-        self.assertEqual(run_focusctl("read", "extra", "words").members, reply.members)
+        self.assertEqual(run_focusctl(), reply)
+        self.assertEqual(run_focusctl("read", "extra", "words"), reply)
         for word in ("bogus", "", "READ", "Read", " read"):
-            self.assertEqual(run_focusctl(word).members,
-                             {"ok": False, "reason": "unknown-command"}, word)
+            self.assertEqual(run_focusctl(word), {"ok": False, "reason": "unknown-command"}, word)
         # Unpadded, a line break, the URL-safe alphabet, not UTF-8, nothing.
         for argument in [("@@@@",), ("aGk",), (b64("wrapped") + "\n",), ("-_-_",),
                          ("/w==",), ()]:
-            self.assertEqual(run_focusctl("set", *argument).members, INVALID_TEXT, argument)
+            self.assertEqual(run_focusctl("set", *argument),
+                             {"ok": False, "reason": "invalid-text"}, argument)
             self.assertEqual(self.read()["text"], "Ada Lovelace")
 
-    def test_press_is_seen_by_the_application(self):
-        fixture = self.start_fixture("--focus", "button")
-        self.assertEqual(run_focusctl("press", "extra").members, PRESSED)
-        fixture.stdout.expect(b"pressed\n", limit=EVENT_LIMIT)
-        wait_until(self.read, lambda reply: reply["title"] == "Pressed", EVENT_LIMIT,
-                   'the button to read "Pressed"')
-
-    def test_focus_in_the_active_second_window(self):
-        fixture = self.start_fixture("--second-window")
-        reply = self.assert_read({"pid": fixture.pid, "placeholder": "Second window"})
-        self.assertEqual((reply["position"], reply["size"]), fixture.expected_geometry())
-        self.assertEqual(run_focusctl("frontmost")["pid"], fixture.pid)
-
-    def start_zenity(self, *options):
-        zenity = self.start_process(["zenity", "--entry", "--text", "Name", *options])
-        wait_until_frontmost(zenity.pid)
-        return zenity
-
     def test_zenity_read_set_and_confirm(self):
-        zenity = self.start_zenity()
+        zenity = self.start_process(["zenity", "--entry", "--text", "Name"])
+        wait_until_frontmost(zenity.pid)
         reply = self.read()
         self.assertNotEqual(reply["position"], "")
         self.assert_on_screen(reply)
-        members = dict(reply.members)
-        del members["position"], members["size"]
-        self.assertEqual(members, {
+        self.assertEqual({**reply, "position": "", "size": ""}, {
             "ok": True, "trusted": True, "pid": zenity.pid,
             # No GtkApplication id: the WM_CLASS class stands in for it.
             "appName": "zenity", "bundleID": "Zenity",
             "role": "AXTextField", "subrole": "", "identifier": "",
-            "domIdentifier": "", "description": "",
+            "domIdentifier": "", "description": "", "position": "", "size": "",
             # The entry's name is empty; the label comes through LABELLED_BY.
             "title": "Name", "text": "", "placeholder": "",
         })
         self.set_text(AWKWARD_TEXT)
-        self.assertEqual(self.read()["text"], AWKWARD_TEXT)
+        self.assert_read({"text": AWKWARD_TEXT})
 
         # Tab past Cancel to OK, press it: zenity prints what its entry holds.
         x_tool("xdotool", "key", "Tab", "Tab")
-        wait_until(self.read, lambda r: (r["role"], r["title"]) == ("AXButton", "OK"),
-                   EVENT_LIMIT, "OK focused")
-        self.assertEqual(run_focusctl("press").members, PRESSED)
+        self.read_until({"role": "AXButton", "title": "OK"})
+        self.assertEqual(run_focusctl("press"), PRESS_OK)
         self.assertEqual(zenity.popen.wait(timeout=STARTUP_LIMIT), 0)
         self.assertEqual(zenity.stdout.rest().decode("utf-8"), AWKWARD_TEXT + "\n")
-
-    def test_zenity_placeholder_inferred_from_the_label(self):
-        self.start_zenity("--entry-text", "Name")
-        self.assert_read({"title": "Name", "text": "Name", "placeholder": "Name"})
 
 
 class ActivateAndFrontmost(DesktopTestCase):
@@ -142,35 +130,29 @@ class ActivateAndFrontmost(DesktopTestCase):
         self.second = self.start_fixture("--focus", "placeholder", *SECOND_FIXTURE)
 
     def test_switching_back_and_forth(self):
-        first = (self.first.pid, FIXTURE_APP_NAME, FIXTURE_APP_ID, "text", "Ada Lovelace")
-        second = (self.second.pid, SECOND_NAME, SECOND_ID, "placeholder", "Search mail")
-        self.assertEqual(run_focusctl("frontmost").members, self.front(second))
+        # Each application, and what its focused entry shows.
+        first = ({"pid": self.first.pid, **FIXTURE_APP}, {"text": "Ada Lovelace"})
+        second = ({"pid": self.second.pid, **SECOND_APP}, {"placeholder": "Search mail"})
+        self.assertEqual(run_focusctl("frontmost"), {"ok": True, **second[0]})
         # Back and forth, the one already in front again, and the id with
         # leading zeros and a plus sign.
-        for argument, app in [(None, first), (None, second), (None, second),
-                              (f"+000{self.first.pid}", first)]:
-            with self.subTest(argument=argument, pid=app[0]):
-                reply = run_focusctl("activate", argument or str(app[0]))
-                self.assertEqual(reply.members,
-                                 {"ok": True, "method": "app-activate", "pid": app[0]})
+        for argument, (app, shown) in [(None, first), (None, second), (None, second),
+                                       (f"+000{self.first.pid}", first)]:
+            with self.subTest(argument=argument, pid=app["pid"]):
+                self.assertEqual(run_focusctl("activate", argument or str(app["pid"])),
+                                 {"ok": True, "method": "app-activate", "pid": app["pid"]})
                 # activate does not wait for the switch; frontmost must follow it.
-                self.assertEqual(wait_until_frontmost(app[0]), self.front(app))
+                self.assertEqual(wait_until_frontmost(app["pid"]), {"ok": True, **app})
                 reply = self.read()
-                self.assertEqual((reply["pid"], reply["bundleID"], reply[app[3]]),
-                                 (app[0], app[2], app[4]))
-
-    @staticmethod
-    def front(app):
-        return {"ok": True, "pid": app[0], "appName": app[1], "bundleID": app[2]}
+                self.assertEqual({key: reply[key] for key in (*app, *shown)}, {**app, **shown})
 
     def test_ids_that_name_no_application(self):
         gone = subprocess.Popen(["true"])
         gone.wait()
-        for argument in ("12x", "", f" {self.first.pid}", f"{self.first.pid} ",
-                         "0x10", "2147483648", "-", str(gone.pid)):
+        for argument in (("12x",), ("",), (f" {self.first.pid}",), (f"{self.first.pid} ",),
+                         ("0x10",), ("2147483648",), ("-",), (str(gone.pid),), ()):
             with self.subTest(argument=argument):
-                self.assertEqual(run_focusctl("activate", argument).members, INVALID_PID)
-        self.assertEqual(run_focusctl("activate").members, INVALID_PID)
+                self.assertEqual(run_focusctl("activate", *argument), INVALID_PID)
         # Nothing moved.
         self.assertEqual(run_focusctl("frontmost")["pid"], self.second.pid)
 
@@ -179,10 +161,6 @@ class Watch(DesktopTestCase):
     def test_exact_lines(self):
         first = self.start_fixture("--focus", "placeholder")
         watch = self.start_process([FOCUSCTL, "watch"])
-
-        def type_text(text):
-            x_tool("xdotool", "type", "--delay", "0", text)
-
         # What happens on the desktop, and exactly the lines it gives.
         steps = [
             (lambda: None, [b"watching\n"]),

@@ -8,35 +8,28 @@ import signal
 import subprocess
 import tempfile
 import time
-import unittest
 
-from e2e_support import (EVENT_LIMIT, FOCUSCTL, QUIET_PERIOD, STARTUP_LIMIT,
-                         DesktopTestCase, Process, b64, main,
+from e2e_support import (APPS_DIR, EVENT_LIMIT, FOCUSCTL, PRESS_OK, READ_KEYS, SET_OK,
+                         STARTUP_LIMIT, SYSTEM_PYTHON, DesktopTestCase, Process, b64, main,
                          run_focusctl, settle, wait_until, x_tool)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-# PyQt5 and PyGObject come from Debian, for its own interpreter.
-SYSTEM_PYTHON = "/usr/bin/python3"
-PAGE = "file://" + os.path.join(HERE, "apps", "form.html")
+PAGE = "file://" + os.path.join(APPS_DIR, "form.html")
 BROWSER_LIMIT = 90.0      # a browser's first window on two busy cores
 STOPPED_LIMIT = 2.0       # any one-shot command while the application is stopped
-PRESS_OK = {"ok": True, "method": "ax-press", "error": 0}
-SET_OK = {"ok": True, "method": "ax", "error": 0}
 NO_PRESS = {"ok": False, "method": "ax-press", "error": -25206}
 SECRET = "swordfish"
 
 
 def profile():
-    directory = tempfile.TemporaryDirectory()
-    unittest.addModuleCleanup(directory.cleanup)
-    return directory.name
+    # In the session's own cache directory, which goes with the session.
+    return tempfile.mkdtemp(dir=os.environ["XDG_CACHE_HOME"])
 
 
 # name: (argv, environment, window name, key that moves the focus on)
 APPS = {
-    "qt": ([SYSTEM_PYTHON, os.path.join(HERE, "apps", "qt_form.py")],
+    "qt": ([SYSTEM_PYTHON, os.path.join(APPS_DIR, "qt_form.py")],
            {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}, "^Qt form", "Tab"),
-    "gtk4": ([SYSTEM_PYTHON, os.path.join(HERE, "apps", "gtk4_window.py")],
+    "gtk4": ([SYSTEM_PYTHON, os.path.join(APPS_DIR, "gtk4_window.py")],
              {"GSK_RENDERER": "cairo"}, "^GTK 4 window$", "ctrl+Tab"),
     "editor": (["gnome-text-editor", "--standalone", "--ignore-session"],
                {"GSK_RENDERER": "cairo"}, "Text Editor|New Document", "ctrl+Tab"),
@@ -50,45 +43,44 @@ APPS = {
 
 WEB_FIELDS = [
     # A label and an aria-label name the field; a placeholder is not a name.
-    ({"domIdentifier": "city", "role": "AXTextField", "title": "City",
-      "placeholder": "Berlin"}, "write"),
-    ({"domIdentifier": "code", "role": "AXTextField", "title": "Discount code",
-      "placeholder": ""}, "write"),
-    ({"domIdentifier": "story", "role": "AXTextArea", "text": "Once"}, "write"),
-    ({"domIdentifier": "secret", "role": "AXTextField", "subrole": "AXSecureTextField",
-      "text": ""}, "secret"),
-    ({"domIdentifier": "send", "role": "AXButton", "title": "Send"}, "press"),
+    ("write", {"domIdentifier": "city", "role": "AXTextField", "title": "City",
+               "placeholder": "Berlin"}),
+    ("write", {"domIdentifier": "code", "role": "AXTextField", "title": "Discount code",
+               "placeholder": ""}),
+    ("write", {"domIdentifier": "story", "role": "AXTextArea", "text": "Once"}),
+    ("secret", {"domIdentifier": "secret", "role": "AXTextField",
+                "subrole": "AXSecureTextField", "text": ""}),
+    ("press", {"domIdentifier": "send", "role": "AXButton", "title": "Send"}),
 ]
 
-# Each application's fields in focus order: what read gives, then what is
-# done there. Only the first is focused without a key.
+# Each application's fields in focus order: what is done there ("write": a
+# browser may refuse), and what read gives first. Only the first is focused
+# without a key.
 FIELDS = {
     "qt": [
         # The editable combo box is read as its inner text field.
-        ({"role": "AXTextField", "text": "needle"}, "set"),
-        ({"role": "AXTextField", "title": ""}, "set"),
-        ({"role": "AXTextField", "subrole": "AXSecureTextField", "text": ""}, "secret"),
-        ({"role": "AXButton", "title": "Send"}, "press"),
+        ("set", {"role": "AXTextField", "text": "needle"}),
+        ("set", {"role": "AXTextField", "title": ""}),
+        ("secret", {"role": "AXTextField", "subrole": "AXSecureTextField", "text": ""}),
+        ("press", {"role": "AXButton", "title": "Send"}),
     ],
     "gtk4": [
-        ({"role": "AXTextField", "placeholder": "Search mail"}, "set"),
-        ({"role": "AXTextArea", "text": "first line"}, "no-press"),
-        ({"role": "AXButton", "title": "Send"}, "press"),
+        ("set", {"role": "AXTextField", "placeholder": "Search mail"}),
+        ("no-press", {"role": "AXTextArea", "text": "first line"}),
+        ("press", {"role": "AXButton", "title": "Send"}),
     ],
-    "editor": [({"role": "AXTextArea"}, "no-press")],
+    "editor": [("no-press", {"role": "AXTextArea"})],
     # Firefox tells a name from a placeholder apart from any other name by
     # nothing, so the name stays the title there.
     "firefox": [
-        ({"domIdentifier": "email", "role": "AXTextField", "title": "you@example.com"},
-         "write"),
-        ({"domIdentifier": "notes", "role": "AXTextArea", "title": "Write notes here"},
-         "write"),
+        ("write", {"domIdentifier": "email", "role": "AXTextField", "title": "you@example.com"}),
+        ("write", {"domIdentifier": "notes", "role": "AXTextArea", "title": "Write notes here"}),
     ] + WEB_FIELDS,
     "chromium": [
-        ({"domIdentifier": "email", "role": "AXTextField", "title": "",
-          "placeholder": "you@example.com"}, "write"),
-        ({"domIdentifier": "notes", "role": "AXTextArea", "title": "",
-          "placeholder": "Write notes here"}, "write"),
+        ("write", {"domIdentifier": "email", "role": "AXTextField", "title": "",
+                   "placeholder": "you@example.com"}),
+        ("write", {"domIdentifier": "notes", "role": "AXTextArea", "title": "",
+                   "placeholder": "Write notes here"}),
     ] + WEB_FIELDS,
 }
 
@@ -101,14 +93,15 @@ class App(Process):
 
     def find_window(self, limit):
         def search():
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
-                                    self.window_name], capture_output=True, text=True,
-                                   check=False)
-            return found.stdout.split()
+            return subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                   self.window_name], capture_output=True, text=True,
+                                  check=False).stdout.split()
         self.window = int(wait_until(search, bool, limit, f"a window of {self.name}")[0])
         self.window_pid = int(x_tool("xdotool", "getwindowpid", str(self.window)))
 
     def title_numbers(self):
+        # Both apps write what accessibility cannot show there: the
+        # password's length, and the page the number of presses.
         return [int(n) for n in re.findall(r"\d+", x_tool("xdotool", "getwindowname",
                                                           str(self.window)))]
 
@@ -122,7 +115,7 @@ class App(Process):
                                     capture_output=True, text=True, check=False)
             if active.stdout.strip() != str(self.window_pid):
                 x_tool("xdotool", "windowactivate", str(self.window))
-            return run_focusctl("frontmost").members.get("pid")
+            return run_focusctl("frontmost").get("pid")
         wait_until(activated, lambda pid: pid == self.window_pid, STARTUP_LIMIT,
                    f"{self.name} frontmost")
 
@@ -144,7 +137,7 @@ class Toolkits(DesktopTestCase):
         for name, fields in FIELDS.items():
             app = self.apps[name]
             app.front()
-            for index, (expected, action) in enumerate(fields):
+            for index, (action, expected) in enumerate(fields):
                 with self.subTest(application=name, field=expected):
                     if index:
                         x_tool("xdotool", "key", app.next_key)
@@ -153,30 +146,30 @@ class Toolkits(DesktopTestCase):
     def check_field(self, app, expected, action):
         reply = self.read_until(expected)
         self.assertEqual(reply["pid"], app.window_pid, reply)
-        if action in ("set", "write"):
-            text = reply["text"] + " and more"
-            members = run_focusctl("set", b64(text)).members
-            # A browser may refuse the write; it must not claim it.
-            if action == "set" or members["ok"]:
-                self.assertEqual(members, SET_OK)
-                self.read_until({**expected, "text": text})
+        # Before anything is done: Qt's press opens a box that takes the
+        # activation.
+        self.assert_on_screen(reply)
+        if action in ("set", "write", "secret"):
+            secret = action == "secret"
+            before = app.title_numbers()[0] if secret else None
+            text = SECRET if secret else reply["text"] + " and more"
+            answer = run_focusctl("set", b64(text))
+            # A browser may refuse a write; it must not claim it.
+            if action == "set" or answer["ok"]:
+                self.assertEqual(answer, SET_OK)
             else:
-                self.assertIn(members["error"], (-25204, -25205), members)
-                self.assertEqual(run_focusctl("read")["text"], reply["text"])
-        elif action == "secret":
-            # Confirmed by the length only, or refused; never shown.
-            before = app.title_numbers()[0]
-            members = run_focusctl("set", b64(SECRET)).members
-            length = len(SECRET) if members["ok"] else before
-            wait_until(app.title_numbers, lambda numbers: numbers[0] == length,
-                       EVENT_LIMIT, "the password's length")
-            if not members["ok"]:
-                self.assertIn(members["error"], (-25204, -25205), members)
-            after = self.read_until(expected)
-            self.assertNotIn(SECRET, after.line)
-            self.assertNotIn("1234567", after.line)
+                self.assertIn(answer["error"], (-25204, -25205), answer)
+            if secret:
+                # Confirmed by the length only, never shown.
+                length = len(SECRET) if answer["ok"] else before
+                wait_until(app.title_numbers, lambda numbers: numbers[0] == length,
+                           EVENT_LIMIT, "the password's length")
+                line = self.read_until(expected).line
+                self.assertTrue(SECRET not in line and "1234567" not in line, line)
+            else:
+                self.read_until({**expected, "text": text if answer["ok"] else reply["text"]})
         elif action == "press":
-            self.assertEqual(run_focusctl("press").members, PRESS_OK)
+            self.assertEqual(run_focusctl("press"), PRESS_OK)
             if app.name in ("firefox", "chromium"):
                 wait_until(app.title_numbers, lambda numbers: numbers[1] == 1, EVENT_LIMIT,
                            "the page to count the press")
@@ -184,32 +177,29 @@ class Toolkits(DesktopTestCase):
                 app.stdout.wait_line(b"pressed")
         else:
             # Nothing here means press: no other action stands in for it.
-            self.assertEqual(run_focusctl("press").members, NO_PRESS)
-        # Last, so that a wrong position does not leave the focus behind.
-        self.assert_on_screen(reply)
+            self.assertEqual(run_focusctl("press"), NO_PRESS)
         if action == "press" and app.name == "qt":
             # The press opened "Save changes?", answered here: left open, it
             # takes the activation back from the next application. Its
             # default button has the focus, inside the box holding the buttons.
             self.read_until({"role": "AXButton", "title": "Save"})
-            self.assertEqual(run_focusctl("press").members, PRESS_OK)
+            self.assertEqual(run_focusctl("press"), PRESS_OK)
             app.stdout.wait_line(b"answer Save")
 
     def test_2_editor_dialog(self):
         # Closing the editor's modified document asks "Save Changes?", in a
-        # dialog whose window says nothing of being active.
+        # dialog whose window says nothing of being active. Its focus: the
+        # document's row in the dialog's list, or its check box.
         editor = self.apps["editor"]
         editor.front()
         x_tool("xdotool", "key", "x", "ctrl+w")
         self.addCleanup(x_tool, "xdotool", "key", "Escape")
-        wait_until(lambda: x_tool("xdotool", "getactivewindow").strip(),
-                   lambda window: int(window) != editor.window, STARTUP_LIMIT,
-                   "the dialog")
-        self.assertEqual(run_focusctl("frontmost").members.get("pid"), editor.window_pid)
-        # The document's row in the dialog's list, or its check box.
-        reply = self.read_until({"pid": editor.window_pid})
-        self.assertIn(reply["role"], ("AXRow", "AXCheckBox"), reply)
+        reply = wait_until(lambda: run_focusctl("read"),
+                           lambda r: r.get("role") in ("AXRow", "AXCheckBox"), STARTUP_LIMIT,
+                           "the focus in the dialog")
+        self.assertEqual((set(reply), reply["pid"]), (READ_KEYS, editor.window_pid), reply)
         self.assertIn("(new)", reply["title"])
+        self.assertEqual(run_focusctl("frontmost").get("pid"), editor.window_pid)
         self.assert_on_screen(reply)
 
     def test_3_watch_follows_switches_and_typing(self):
@@ -224,8 +214,7 @@ class Toolkits(DesktopTestCase):
         # A stopped application coming to the front holds the watcher up
         # for about a second at most; the next one is followed.
         stopped, chromium = self.apps["gtk4"], self.apps["chromium"]
-        while watch.stdout.next_line(QUIET_PERIOD) not in (None, b""):
-            pass
+        watch.stdout.until_quiet()
         os.kill(stopped.window_pid, signal.SIGSTOP)
         try:
             start = time.monotonic()
@@ -256,12 +245,12 @@ class Toolkits(DesktopTestCase):
                 for args in commands:
                     with self.subTest(application=name, command=args[0]):
                         start = time.monotonic()
-                        members = run_focusctl(*args, limit=STOPPED_LIMIT + 1).members
-                        self.assertLess(time.monotonic() - start, STOPPED_LIMIT, members)
-                        if args[0] in ("set", "press") and "reason" not in members:
-                            self.assertEqual(members["error"], -25204, members)
-                        elif members["ok"]:
-                            self.assertEqual(members["pid"], app.window_pid, members)
+                        answer = run_focusctl(*args, limit=STOPPED_LIMIT + 1)
+                        self.assertLess(time.monotonic() - start, STOPPED_LIMIT, answer)
+                        if args[0] in ("set", "press") and "reason" not in answer:
+                            self.assertEqual(answer["error"], -25204, answer)
+                        elif answer["ok"]:
+                            self.assertEqual(answer["pid"], app.window_pid, answer)
             finally:
                 os.kill(app.window_pid, signal.SIGCONT)
             # Running again, it answers again.

@@ -6,31 +6,24 @@ import os
 import re
 import subprocess
 
-from e2e_support import (FIXTURE, STARTUP_LIMIT, DesktopTestCase, main,
-                         run_focusctl, wait_until_frontmost)
+from e2e_support import (APPS_DIR, FIXTURE, STARTUP_LIMIT, SYSTEM_PYTHON, DesktopTestCase,
+                         PRESS_OK, main, run_focusctl, wait_until_frontmost)
 
-APPS_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "apps")
 GEOMETRY = re.compile(r"\{-?\d+,-?\d+\}")
 
 
-def fixture(app_id):
-    return lambda mode: [FIXTURE, "--focus", "placeholder" if mode == "entry" else mode,
-                         "--app-id", app_id]
-
-
-def script(name):
-    # PyQt5 and PyGObject come from Debian, for its own interpreter.
-    return lambda mode: ["/usr/bin/python3", os.path.join(APPS_DIR, name), mode]
-
-
-# name: (argv for "entry" or "button" focused, bundleID, Wayland client,
-# environment). GTK 3 gives the compositor its program name, not its id.
+# name: (argv, to which "placeholder" or "button" adds the widget to focus,
+# bundleID, Wayland client, environment). GTK 3 gives the compositor its
+# program name, not its id.
 APPS = {
-    "gtk3": (fixture("org.focusctl.Fixture"), "focusctl-fixture", True, {}),
-    "gtk4": (script("gtk4_window.py"), "org.focusctl.Gtk4Window", True, {}),
-    "qt": (script("qt_form.py"), "org.focusctl.QtForm", True, {}),
-    "x11": (fixture("org.focusctl.FixtureX11"), "org.focusctl.FixtureX11", False,
-            {"GDK_BACKEND": "x11"}),
+    "gtk3": ([FIXTURE, "--app-id", "org.focusctl.Fixture", "--focus"], "focusctl-fixture",
+             True, {}),
+    "gtk4": ([SYSTEM_PYTHON, os.path.join(APPS_DIR, "gtk4_window.py")],
+             "org.focusctl.Gtk4Window", True, {}),
+    "qt": ([SYSTEM_PYTHON, os.path.join(APPS_DIR, "qt_form.py")], "org.focusctl.QtForm",
+           True, {}),
+    "x11": ([FIXTURE, "--app-id", "org.focusctl.FixtureX11", "--focus"],
+            "org.focusctl.FixtureX11", False, {"GDK_BACKEND": "x11"}),
 }
 
 
@@ -43,9 +36,9 @@ def wtype(text):
 
 
 class WaylandSession(DesktopTestCase):
-    def start(self, name, mode="entry"):
+    def start(self, name, widget="placeholder"):
         argv, _, _, env = APPS[name]
-        process = self.start_process(argv(mode), env={**os.environ, **env})
+        process = self.start_process([*argv, widget], env={**os.environ, **env})
         wait_until_frontmost(process.pid)
         return process
 
@@ -60,8 +53,8 @@ class WaylandSession(DesktopTestCase):
                 self.set_text("")
                 wtype("ab")
                 self.read_until({"pid": process.pid, "bundleID": bundle_id, "text": "ab"})
-                self.assertRegex(reply["size"], GEOMETRY)
                 # A Wayland window has no position on any global screen.
+                self.assertRegex(reply["size"], GEOMETRY)
                 if wayland_native:
                     self.assertEqual(reply["position"], "")
                 else:
@@ -70,8 +63,7 @@ class WaylandSession(DesktopTestCase):
 
                 process = self.start(name, "button")
                 self.read_until({"role": "AXButton"})
-                reply = run_focusctl("press")
-                self.assertIs(reply["ok"], True, reply)
+                self.assertEqual(run_focusctl("press"), PRESS_OK)
                 process.stdout.wait_line(b"pressed", STARTUP_LIMIT)
                 process.close()
 
@@ -82,8 +74,7 @@ class WaylandSession(DesktopTestCase):
         # ways, and each application's typing followed after it.
         for name, process in [*processes.items()] * 2:
             with self.subTest(app=name):
-                reply = run_focusctl("activate", str(process.pid))
-                self.assertEqual(reply.members,
+                self.assertEqual(run_focusctl("activate", str(process.pid)),
                                  {"ok": True, "method": "app-activate", "pid": process.pid})
                 wait_until_frontmost(process.pid)
                 watch.stdout.wait_line(b"watching", STARTUP_LIMIT)
@@ -95,7 +86,7 @@ class WaylandSession(DesktopTestCase):
         # raised: the request is answered honestly.
         without_sway = {key: value for key, value in os.environ.items() if key != "SWAYSOCK"}
         wayland = processes["gtk3"].pid
-        self.assertEqual(run_focusctl("activate", str(wayland), env=without_sway).members,
+        self.assertEqual(run_focusctl("activate", str(wayland), env=without_sway),
                          {"ok": False, "method": "app-activate", "pid": wayland})
 
 

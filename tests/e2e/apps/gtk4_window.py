@@ -9,11 +9,6 @@ gi.require_version("Gtk", "4.0")
 from gi.repository import Gtk  # noqa: E402
 
 
-def pressed(entry):
-    print("pressed", flush=True)
-    entry.grab_focus()
-
-
 def activate(app):
     window = Gtk.ApplicationWindow(application=app, title="GTK 4 window")
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
@@ -22,7 +17,7 @@ def activate(app):
     view.get_buffer().set_text("first line")
     view.set_size_request(300, 80)
     button = Gtk.Button(label="Send")
-    button.connect("clicked", lambda _: pressed(entry))
+    button.connect("clicked", lambda _: (print("pressed", flush=True), entry.grab_focus()))
     for widget in (entry, view, button):
         box.append(widget)
     window.set_child(box)

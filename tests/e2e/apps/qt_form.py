@@ -8,47 +8,40 @@ from PyQt5.QtWidgets import (QApplication, QComboBox, QFormLayout, QLineEdit,
                              QMessageBox, QPushButton, QWidget)
 
 
-def say(line):
-    print(line, flush=True)
-
-
 def ask_to_save(form, combo):
-    say("pressed")
+    print("pressed", flush=True)
     box = QMessageBox(QMessageBox.Question, "Form", "Save changes?",
                       QMessageBox.Save | QMessageBox.Discard | QMessageBox.Cancel, form)
     box.setDefaultButton(QMessageBox.Save)
     choice = box.exec_()
-    say("answer " + {QMessageBox.Save: "Save", QMessageBox.Discard: "Discard"}
-        .get(choice, "Cancel"))
+    print("answer", {QMessageBox.Save: "Save", QMessageBox.Discard: "Discard"}
+          .get(choice, "Cancel"), flush=True)
     combo.setFocus()
 
 
-def main():
-    app = QApplication(sys.argv)
-    app.setApplicationName("qt-form")
-    app.setDesktopFileName("org.focusctl.QtForm")
-    form = QWidget()
-    form.setWindowTitle("Qt form 7")
-    layout = QFormLayout(form)
-    combo = QComboBox()
-    combo.setEditable(True)
-    combo.addItems(["needle", "thread"])
-    layout.addRow("Find", combo)
-    email = QLineEdit()
-    email.setPlaceholderText("you@example.com")
-    layout.addRow(email)
-    secret = QLineEdit("1234567")
-    secret.setEchoMode(QLineEdit.Password)
-    # The title shows the password's length, never the password.
-    secret.textChanged.connect(lambda text: form.setWindowTitle(f"Qt form {len(text)}"))
-    layout.addRow("Password", secret)
-    button = QPushButton("Send")
-    button.clicked.connect(lambda: ask_to_save(form, combo))
-    layout.addRow(button)
-    form.show()
-    form.activateWindow()
-    (button if sys.argv[1:] == ["button"] else combo).setFocus()
-    sys.exit(app.exec_())
+app = QApplication(sys.argv)
+app.setApplicationName("qt-form")
+app.setDesktopFileName("org.focusctl.QtForm")
+form = QWidget()
+form.setWindowTitle("Qt form 7")
+layout = QFormLayout(form)
+combo = QComboBox()
+combo.setEditable(True)
+combo.addItems(["needle", "thread"])
+layout.addRow("Find", combo)
+email = QLineEdit()
+email.setPlaceholderText("you@example.com")
+layout.addRow(email)
+secret = QLineEdit("1234567")
+secret.setEchoMode(QLineEdit.Password)
+# The title shows the password's length, never the password.
+secret.textChanged.connect(lambda text: form.setWindowTitle(f"Qt form {len(text)}"))
+layout.addRow("Password", secret)
+button = QPushButton("Send")
+button.clicked.connect(lambda: ask_to_save(form, combo))
+layout.addRow(button)
+form.show()
+form.activateWindow()
+(button if sys.argv[1:] == ["button"] else combo).setFocus()
+sys.exit(app.exec_())
 
-
-main()
