@@ -87,16 +87,5 @@ TEST_F(FocusedElementTest, AbsentWhenTheFallbackFindsNothing) {
   EXPECT_EQ(lookUp(), std::make_pair(-1, -1));
 }
 
-TEST_F(FocusedElementTest, CommandsSeeTheFallbackPid) {
-  system()["AXFocusedUIElement"] = sim::failure(sim::code::cannotComplete);
-  sim::element(inApp).attributes["AXValue"] = sim::text("draft");
-  const json reply = run({"read"});
-  EXPECT_EQ(reply["pid"], mailPid);
-  EXPECT_EQ(reply["appName"], "Mail");
-  EXPECT_EQ(reply["text"], "draft");
-  EXPECT_EQ(run({"frontmost"}),
-            json({{"ok", true}, {"pid", 42}, {"appName", "Mail"}, {"bundleID", ""}}));
-}
-
 }  // namespace
 }  // namespace focusctl::test

@@ -64,8 +64,6 @@ TEST_F(WatcherTest, StartsWatchingTheFrontmostApplication) {
   sim::queueNotification(mailPid, field, "AXTitleChanged");  // never registered
   EXPECT_EQ(watch(), Lines({"watching\n", "ax\n", "ax\n"}));
   expectState(mailPid, field, {{mailElement, focusChanged}, {field, valueChanged}});
-  EXPECT_TRUE(watcherFocusSupported);
-  EXPECT_TRUE(sim::isAttached(watcherObserver.get()));
   EXPECT_EQ(sim::callCount("observeApplicationActivation"), 1u);
 }
 
@@ -212,9 +210,6 @@ TEST_F(WatcherTest, ObserverThatCannotDeliver) {
   sim::queueNotification(mailPid, field, valueChanged);
   sim::queueNotification(mailPid, mailElement, focusChanged);
   EXPECT_EQ(watch(), Lines({"watching\n"}));
-  EXPECT_FALSE(watcherRunLoopSource);
-  EXPECT_FALSE(sim::isAttached(watcherObserver.get()));
-  EXPECT_EQ(sim::callCount("addSourceToMainRunLoop"), 0u);
 }
 
 TEST_F(WatcherTest, CallbackWithoutObserver) {
