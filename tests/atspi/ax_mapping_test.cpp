@@ -145,7 +145,7 @@ TEST(AxMapping, PressIsOnlyAnActionThatClicksInItsToolkit) {
 }
 
 TEST(AxMapping, OnlyANameMarkedAsFromThePlaceholderIsOne) {
-  EXPECT_TRUE(nameIsPlaceholder("placeholder"));
+  EXPECT_TRUE(nameIsPlaceholder("placeholder") && nameIsPlaceholder("Placeholder"));
   EXPECT_FALSE(nameIsPlaceholder("attribute"));  // aria-label, title, label
   EXPECT_FALSE(nameIsPlaceholder(std::nullopt));  // Firefox never says
 }
