@@ -85,10 +85,4 @@ std::vector<std::string> SimTest::watch() {
   return lines;
 }
 
-std::set<std::string> keysOf(const json& object) {
-  std::set<std::string> keys;
-  for (const auto& item : object.items()) keys.insert(item.key());
-  return keys;
-}
-
 }  // namespace focusctl::test

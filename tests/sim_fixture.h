@@ -7,7 +7,6 @@
 
 #include <initializer_list>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -38,7 +37,5 @@ class SimTest : public ::testing::Test {
 
   static constexpr sim::Pid mailPid = 42;
 };
-
-std::set<std::string> keysOf(const json& object);
 
 }  // namespace focusctl::test

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "ax/attribute_readers.h"
 #include "ax/base64_text.h"
 #include "ax/placeholder.h"
+#include "ax/text_equality.h"
 
 namespace focusctl {
 namespace {
@@ -27,16 +27,12 @@ struct Case {
 
 TEST(ParseProcessId, StrictSignedDecimal) {
   const std::vector<Case<std::optional<std::int32_t>, std::string>> cases = {
-      {"42", 42}, {"+42", 42}, {"0042", 42}, {"+0042", 42}, {"-0", 0},
-      {"0", 0}, {"-7", -7}, {"2147483647", INT32_MAX},
+      {"42", 42}, {"+0042", 42}, {"-0", 0}, {"-7", -7}, {"2147483647", INT32_MAX},
       {"-2147483648", INT32_MIN}, {"0000000000002147483647", INT32_MAX},
-      {"-000000000002147483648", INT32_MIN}, {std::string("42\0", 3), {}},
-      {"", {}}, {"+", {}}, {"-", {}}, {"42a", {}}, {"0x2A", {}}, {"4.2", {}},
-      {"--42", {}}, {"+-42", {}}, {" 42", {}}, {"42 ", {}}, {"\t42", {}},
-      {"42\n", {}}, {"2147483648", {}}, {"-2147483649", {}},
-      {"99999999999", {}}, {"-99999999999", {}}, {"21474836470", {}},
-      {"\xD9\xA4\xD9\xA2", {}}, {"\xEF\xBC\x94\xEF\xBC\x92", {}}, {"42-", {}},
-      {"1e3", {}},
+      {"-000000000002147483648", INT32_MIN}, {std::string("42\0", 3), {}}, {"", {}},
+      {"+", {}}, {"-", {}}, {"0x2A", {}}, {"+-42", {}}, {" 42", {}}, {"42\n", {}},
+      {"2147483648", {}}, {"-2147483649", {}}, {"-99999999999", {}}, {"21474836470", {}},
+      {"\xEF\xBC\x94\xEF\xBC\x92", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(parseProcessId(c.in), c.out) << c.in;
 }
@@ -54,20 +50,16 @@ TEST(DecodeBase64Text, CanonicalStandardBase64OfUtf8Only) {
       {"77u/YQ==", "\xEF\xBB\xBF" "a"},  // the byte order mark stays
       {"0J/RgNC40LLQtdGCLCDQvNC40YA=", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80"},
       {"Pz8+", "?\?>"}, {"AA==", std::string(1, '\0')},
-      // Wrapped, white space, bad length or padding, URL-safe alphabet.
-      {longText.substr(0, 76) + "\n" + longText.substr(76), refused},
-      {"aGk=\n", refused}, {" aGk=", refused}, {"aG k=", refused},
-      {"aGk", refused}, {"a", refused}, {"aGk==", refused}, {"aGk=a", refused},
+      // Wrapped, bad length or padding, URL-safe alphabet, a NUL.
+      {longText.substr(0, 76) + "\n" + longText.substr(76), refused}, {"aGk", refused},
+      {"aA==aGk=", refused}, {"aG=k", refused}, {"====", refused}, {"a===", refused},
       {"Pz8-", refused}, {"0J_RgNC40LLQtdGCLCDQvNC40YA=", refused},
-      {"aA==aGk=", refused}, {"aG=k", refused}, {"=", refused},
-      {"====", refused}, {"a===", refused}, {"aA=A", refused},
-      {std::string("aGk\0=", 5), refused}, {"aGk*", refused},
-      {"\xC3\xA9" "aGk=", refused},
+      {std::string("aGk\0=", 5), refused},
       // Leftover bits set: not canonical.
       {"aB==", refused}, {"aGl=", refused}, {"aGm=", refused}, {"aGk+aB==", refused},
       // Not well-formed UTF-8: byte 255, cut off, surrogate, overlong, too big.
       {"/w==", refused}, {"ww==", refused}, {"7aCA", refused}, {"wK8=", refused},
-      {"9JCAgA==", refused},
+      {"4ICA", refused}, {"9JCAgA==", refused},
   };
   for (const auto& c : cases) EXPECT_EQ(decodeBase64Text(c.in), c.out) << c.in;
 }
@@ -77,12 +69,10 @@ TEST(GeometryText, WholeNumbersTruncatedTowardZero) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double two63 = 9223372036854775808.0;
   const std::vector<Case<std::string, std::pair<double, double>>> cases = {
-      {{12.7, -3.2}, "{12,-3}"}, {{-0.5, 0.0}, "{0,0}"},
-      {{-0.0, -0.4}, "{0,0}"}, {{-3.9, 3.9}, "{-3,3}"},
-      {{800, 600}, "{800,600}"}, {{-two63, 0}, "{-9223372036854775808,0}"},
-      {{9223372036854774784.0, 1}, "{9223372036854774784,1}"},
-      {{two63, 0}, ""}, {{0, -two63 * 2}, ""}, {{1e300, 1}, ""},
-      {{nan, 1}, ""}, {{1, -nan}, ""}, {{inf, 1}, ""}, {{1, -inf}, ""},
+      {{12.7, -3.2}, "{12,-3}"}, {{-0.5, -0.0}, "{0,0}"}, {{-3.9, 3.9}, "{-3,3}"},
+      {{-two63, 0}, "{-9223372036854775808,0}"},
+      {{9223372036854774784.0, 1}, "{9223372036854774784,1}"}, {{two63, 0}, ""},
+      {{0, -two63 * 2}, ""}, {{nan, 1}, ""}, {{1, -nan}, ""}, {{inf, 1}, ""}, {{1, -inf}, ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(geometryText(c.in.first, c.in.second), c.out)
@@ -109,10 +99,6 @@ TEST(JsonWriter, CompactEscapedAndWellFormed) {
   for (const auto& c : cases) {
     EXPECT_EQ(serializeReply({{"t", c.in}}), "{\"t\":" + c.out + "}") << c.out;
   }
-  for (int c = 0; c < 0x20; ++c) {
-    const std::string text = std::string("x") + static_cast<char>(c) + "y";
-    EXPECT_EQ(nlohmann::json::parse(serializeReply({{"t", text}}))["t"], text);
-  }
   EXPECT_EQ(serializeReply({{"ok", false}, {"yes", true}, {"min", INT32_MIN},
                             {"max", INT32_MAX}, {"zero", 0}, {"s", std::string("x")}}),
             R"({"max":2147483647,"min":-2147483648,"ok":false,"s":"x","yes":true,"zero":0})");
@@ -132,7 +118,12 @@ struct PlaceholderCase {
   std::string role, title, description, value, placeholder, expected;
 };
 
-const std::string nbsp = "\xC2\xA0";
+// Every White_Space code point.
+const std::string white =
+    "\t\n\v\f\r \xC2\x85\xC2\xA0\xE1\x9A\x80\xE2\x80\x80\xE2\x80\x81\xE2\x80\x82\xE2\x80\x83"
+    "\xE2\x80\x84\xE2\x80\x85\xE2\x80\x86\xE2\x80\x87\xE2\x80\x88\xE2\x80\x89\xE2\x80\x8A"
+    "\xE2\x80\xA8\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\x9F\xE3\x80\x80";
+const std::string emoji = "\xF0\x9F\x98\x80";
 const std::string eAcute = "\xC3\xA9";        // é as one code point
 const std::string eCombining = "e\xCC\x81";  // e + combining acute
 
@@ -147,7 +138,6 @@ const std::vector<PlaceholderCase> placeholderCases = {
     {"description reported untrimmed", "AXTextArea", "Other", "  Email\t", "Email", "", "  Email\t"},
     {"neither matches", "AXTextField", "Name", "Your name", "Email", "", ""},
     {"case differs", "AXTextField", "email", "EMAIL", "Email", "", ""},
-    {"inner spaces count", "AXTextField", "E mail", "", "Email", "", ""},
     {"composed title, decomposed value", "AXTextField", "Caf" + eAcute, "", "Caf" + eCombining, "", "Caf" + eAcute},
     {"decomposed description, composed value", "AXComboBox", "", "Caf" + eCombining, "Caf" + eAcute, "", "Caf" + eCombining},
     // Equality is canonical, not compatibility, decomposition.
@@ -155,8 +145,6 @@ const std::vector<PlaceholderCase> placeholderCases = {
     {"full-width letter", "AXTextField", "\xEF\xBC\xA5mail", "", "Email", "", ""},
     {"superscript", "AXTextField", "\xC2\xB2", "", "2", "", ""},
     // Trimming is by White_Space, nothing more.
-    {"no-break space trimmed", "AXTextField", nbsp + "Email" + nbsp, "", "Email", "", nbsp + "Email" + nbsp},
-    {"ideographic space and NEL trimmed", "AXTextField", "\xE3\x80\x80" "Email\xC2\x85", "", "Email", "", "\xE3\x80\x80" "Email\xC2\x85"},
     {"zero-width space kept", "AXTextField", "\xE2\x80\x8B" "Email", "", "Email", "", ""},
     {"byte order mark kept", "AXTextField", "\xEF\xBB\xBF" "Email", "", "Email", "", ""},
     {"Mongolian vowel separator kept", "AXTextField", "Email\xE1\xA0\x8E", "", "Email", "", ""},
@@ -164,15 +152,17 @@ const std::vector<PlaceholderCase> placeholderCases = {
     {"role: area", "AXTextArea", "Email", "", "Email", "", "Email"},
     {"role: search", "AXSearchField", "Email", "", "Email", "", "Email"},
     {"other role", "AXStaticText", "Email", "Email", "Email", "", ""},
-    {"empty role", "", "Email", "Email", "Email", "", ""},
     {"role with trailing space", "AXTextField ", "Email", "", "Email", "", ""},
     {"role in other case", "axtextfield", "Email", "", "Email", "", ""},
     {"empty value", "AXTextField", "Email", "Email", "", "", ""},
     {"white-space value, empty title: description examined", "AXTextField", "", "  ", " \t", "", "  "},
     {"white-space value, empty title and description", "AXTextField", "", "", "  ", "", ""},
-    {"white-space value, other description", "AXTextField", "", "Email", "  ", "", ""},
     {"white-space value, title of one space", "AXTextField", " ", "\t\t", "\n", "", " "},
 };
+
+TEST(Trimmed, EveryWhiteSpaceAtBothEndsOfTheSanitisedText) {
+  EXPECT_EQ(trimmed(white + emoji + " \xFF" + white), emoji + " \xEF\xBF\xBD");
+}
 
 TEST(InferPlaceholder, Rules) {
   for (const PlaceholderCase& c : placeholderCases) {

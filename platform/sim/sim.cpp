@@ -114,7 +114,6 @@ int liveTotal() {
 ElementId idOf(const platform::ElementRef* ref) { return ref->id; }
 Pid pidOf(const platform::ObserverRef* ref) { return ref->pid; }
 int serialOf(const platform::ObserverRef* ref) { return ref->serial; }
-bool isAttached(const platform::ObserverRef* ref) { return ref->attached; }
 
 std::set<Registration> registrations() {
   std::set<Registration> result;

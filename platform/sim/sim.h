@@ -166,7 +166,6 @@ int liveTotal();
 ElementId idOf(const platform::ElementRef* ref);
 Pid pidOf(const platform::ObserverRef* ref);
 int serialOf(const platform::ObserverRef* ref);
-bool isAttached(const platform::ObserverRef* ref);
 
 // Registrations of observers that are still held.
 std::set<Registration> registrations();

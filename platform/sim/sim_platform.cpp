@@ -58,17 +58,11 @@ Element createSystemWideElement() {
 
 Element createApplicationElement(Pid pid) {
   record("createApplicationElement " + std::to_string(pid));
-  sim::State& s = state();
-  auto running = s.apps.find(pid);
-  if (running != s.apps.end()) {
-    return Element(sim::newElementRef(running->second.element));
-  }
-  // Like the real service: an element for any pid, which answers nothing.
-  auto stray = s.strayApplicationElements.find(pid);
-  sim::ElementId id = stray != s.strayApplicationElements.end()
-                          ? stray->second
-                          : s.strayApplicationElements[pid] = sim::addElement(pid);
-  return Element(sim::newElementRef(id));
+  // Like the real service: an element for any pid, which answers nothing
+  // unless the process is a running application.
+  auto running = state().apps.find(pid);
+  return Element(sim::newElementRef(running != state().apps.end() ? running->second.element
+                                                                   : sim::addElement(pid)));
 }
 
 namespace {

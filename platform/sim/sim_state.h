@@ -51,8 +51,6 @@ struct State {
   std::map<ElementId, SimElement> elements;
   ElementId nextElement = 1;
   std::map<Pid, App> apps;
-  // Application elements of processes that are not running applications.
-  std::map<Pid, ElementId> strayApplicationElements;
   std::deque<platform::ElementRef> elementRefs;
   std::deque<platform::ObserverRef> observers;  // index == serial
   std::deque<platform::RunLoopSourceRef> sources;

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -59,13 +58,6 @@ void recordCallback(ObserverRef* observer, ElementRef* element,
   seen.lastContext = context;
 }
 
-// One call and the code it must answer, in the order the table gives.
-struct Step {
-  const char* what;
-  std::function<ResultCode()> call;
-  ResultCode expected;
-};
-
 // zenity's entry dialog, in front and with its entry focused.
 class Zenity : public testing::Test {
  protected:
@@ -99,10 +91,6 @@ class Zenity : public testing::Test {
     }
   }
 
-  void runSteps(const std::vector<Step>& steps) {
-    for (const Step& step : steps) EXPECT_EQ(step.call(), step.expected) << step.what;
-  }
-
   // An observer of zenity registered for the notification on the element;
   // its source, not attached yet.
   RunLoopSource observe(Observer& observer, const Element& element,
@@ -132,65 +120,44 @@ class Zenity : public testing::Test {
 
 TEST_F(Zenity, RefusedReadsWritesAndRegistrationsAnswerWithTheAxCodes) {
   const Element& entry = entry_;
-  Element application = createApplicationElement(pid_);
-  Element systemWide = createSystemWideElement();
-  Element none;
+  const Element application = createApplicationElement(pid_);
+  const Element systemWide = createSystemWideElement();
   CreatedObserver created = createObserver(pid_, recordCallback);
   ASSERT_EQ(created.code, code::success);
   const Observer& observer = created.observer;
-  auto copy = [](const Element& element, const char* attribute) {
-    return [&element, attribute] { return copyAttributeValue(element, attribute).code; };
+  const auto copy = [](const Element& element, const char* attribute) {
+    return copyAttributeValue(element, attribute).code;
   };
-  auto set = [](const Element& element, const char* attribute, std::string value) {
-    return [&element, attribute, value] {
-      return setAttributeValue(element, attribute, value);
-    };
+  const auto add = [&observer](const Element& element, const char* notification) {
+    return addObserverNotification(observer, element, notification, nullptr);
   };
-  auto add = [&observer](const Element& element, const char* notification) {
-    return [&, notification] {
-      return addObserverNotification(observer, element, notification, nullptr);
-    };
+  const auto remove = [&observer](const Element& element, const char* notification) {
+    return removeObserverNotification(observer, element, notification);
   };
-  auto remove = [&observer](const Element& element, const char* notification) {
-    return [&, notification] {
-      return removeObserverNotification(observer, element, notification);
-    };
-  };
-  runSteps({
-      {"entry subrole", copy(entry, "AXSubrole"), code::attributeUnsupported},
-      {"entry placeholder", copy(entry, "AXPlaceholderValue"),
-       code::attributeUnsupported},
-      {"entry focus", copy(entry, "AXFocusedUIElement"), code::attributeUnsupported},
-      {"unknown attribute", copy(entry, "AXNoSuchThing"), code::attributeUnsupported},
-      {"system-wide role", copy(systemWide, "AXRole"), code::attributeUnsupported},
-      {"null element", copy(none, "AXRole"), code::illegalArgument},
-      // A NUL would cut the text short on the way: nothing is written.
-      {"NUL", set(entry, "AXValue", std::string("x\0y", 3)), code::illegalArgument},
-      {"not UTF-8", set(entry, "AXValue", "\xFF"), code::illegalArgument},
-      {"title", set(entry, "AXTitle", "x"), code::attributeUnsupported},
-      {"application value", set(application, "AXValue", "x"), code::attributeUnsupported},
-      {"show menu", [&entry] { return performAction(entry, "AXShowMenu"); },
-       code::actionUnsupported},
-      {"focus", add(application, "AXFocusedUIElementChanged"), code::success},
-      {"focus again", add(application, "AXFocusedUIElementChanged"),
-       code::notificationAlreadyRegistered},
-      {"value", add(entry, "AXValueChanged"), code::success},
-      {"value again", add(entry, "AXValueChanged"), code::notificationAlreadyRegistered},
-      {"title changes", add(entry, "AXTitleChanged"), code::notificationUnsupported},
-      {"system-wide value", add(systemWide, "AXValueChanged"), code::illegalArgument},
-      {"null observer",
-       [&entry] {
-         return addObserverNotification(Observer(), entry, "AXValueChanged", nullptr);
-       },
-       code::invalidObserver},
-      {"remove value", remove(entry, "AXValueChanged"), code::success},
-      {"remove value again", remove(entry, "AXValueChanged"),
-       code::notificationNotRegistered},
-      {"remove unregistered", remove(application, "AXValueChanged"),
-       code::notificationNotRegistered},
-      {"no callback", [this] { return createObserver(pid_, nullptr).code; },
-       code::illegalArgument},
-  });
+  EXPECT_EQ(copy(entry, "AXSubrole"), code::attributeUnsupported);
+  EXPECT_EQ(copy(entry, "AXPlaceholderValue"), code::attributeUnsupported);
+  EXPECT_EQ(copy(entry, "AXFocusedUIElement"), code::attributeUnsupported);
+  EXPECT_EQ(copy(entry, "AXNoSuchThing"), code::attributeUnsupported);
+  EXPECT_EQ(copy(systemWide, "AXRole"), code::attributeUnsupported);
+  EXPECT_EQ(copy(Element(), "AXRole"), code::illegalArgument);
+  // A NUL would cut the text short on the way: nothing is written.
+  EXPECT_EQ(setAttributeValue(entry, "AXValue", std::string("x\0y", 3)), code::illegalArgument);
+  EXPECT_EQ(setAttributeValue(entry, "AXValue", "\xFF"), code::illegalArgument);
+  EXPECT_EQ(setAttributeValue(entry, "AXTitle", "x"), code::attributeUnsupported);
+  EXPECT_EQ(setAttributeValue(application, "AXValue", "x"), code::attributeUnsupported);
+  EXPECT_EQ(performAction(entry, "AXShowMenu"), code::actionUnsupported);
+  EXPECT_EQ(add(application, "AXFocusedUIElementChanged"), code::success);
+  EXPECT_EQ(add(application, "AXFocusedUIElementChanged"), code::notificationAlreadyRegistered);
+  EXPECT_EQ(add(entry, "AXValueChanged"), code::success);
+  EXPECT_EQ(add(entry, "AXValueChanged"), code::notificationAlreadyRegistered);
+  EXPECT_EQ(add(entry, "AXTitleChanged"), code::notificationUnsupported);
+  EXPECT_EQ(add(systemWide, "AXValueChanged"), code::illegalArgument);
+  EXPECT_EQ(addObserverNotification(Observer(), entry, "AXValueChanged", nullptr),
+            code::invalidObserver);
+  EXPECT_EQ(remove(entry, "AXValueChanged"), code::success);
+  EXPECT_EQ(remove(entry, "AXValueChanged"), code::notificationNotRegistered);
+  EXPECT_EQ(remove(application, "AXValueChanged"), code::notificationNotRegistered);
+  EXPECT_EQ(createObserver(pid_, nullptr).code, code::illegalArgument);
   EXPECT_EQ(text(entry, "AXValue"), "hello") << "a refused write changed the text";
 }
 

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 namespace fake {
 namespace {
@@ -37,23 +36,10 @@ void releaseObject(Object* o) {
   if (--o->refs == 0) delete o;
 }
 
-// Observers reuse the address of the last one released, as a malloc may:
-// whatever the backend keeps per observer must not outlive it.
 struct Observer : Object {
   explicit Observer(AXObserverCallback c)
       : Object(observerType), callback(c), source(new Object(sourceType)) {}
   ~Observer() override { releaseObject(source); }
-  static void* operator new(std::size_t size) {
-    if (freed().empty()) return ::operator new(size);
-    void* storage = freed().back();
-    freed().pop_back();
-    return storage;
-  }
-  static void operator delete(void* storage) { freed().push_back(storage); }
-  static std::vector<void*>& freed() {
-    static auto* storage = new std::vector<void*>;  // kept to the end
-    return *storage;
-  }
   AXObserverCallback callback;
   Object* source;
 };

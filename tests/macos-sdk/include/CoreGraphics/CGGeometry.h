@@ -5,7 +5,7 @@
 #ifndef CGGEOMETRY_H_
 #define CGGEOMETRY_H_
 
-#include <CoreFoundation/CFBase.h>
+#include <CoreFoundation/CoreFoundation.h>
 
 #if defined(__LP64__) && __LP64__
 #define CGFLOAT_TYPE double
