@@ -197,6 +197,7 @@ def analyse(lines):
             count = re.search(r"= (\d+)\s*$", rest)
             if socket is not None and count:
                 received[socket["kind"]] = received.get(socket["kind"], 0) + int(count.group(1))
+                events.append((stamp, "received", socket["kind"]))
             continue
         if call == "write" and int(fd) == 1:
             events.append((stamp, "output", None))
@@ -204,6 +205,7 @@ def analyse(lines):
         if socket is None or call not in ("sendmsg", "writev", "sendto", "write"):
             continue
         data = b"".join(unescape(s) for s in STRING.findall(rest))
+        events.append((stamp, "sent", socket["kind"]))
         if socket["kind"] == "x11":
             if not socket["setup"]:
                 socket["setup"] = True
@@ -225,13 +227,23 @@ def analyse(lines):
             calls.append(detail)
         elif kind == "x11":
             x11.append({"request": detail, "ms": round((following - stamp) * 1000, 3)})
+    # Rounds: each time something is sent after an answer came in, it may
+    # depend on that answer; requests sent together before the next answer
+    # count once, whatever the socket (handshakes included).
+    rounds = 0
+    last = None
+    for _, kind, _ in events:
+        if kind == "sent" and last != "sent":
+            rounds += 1
+        if kind in ("sent", "received"):
+            last = kind
     marks = {}
     for stamp, kind, detail in events:
         name = f"connect {detail}" if kind == "connect" else kind
         if kind in ("connect", "output", "exit"):
             marks.setdefault(name, round((stamp - start) * 1000, 2))
     return {"connections": connections, "calls": calls, "x11": x11, "marks_ms": marks,
-            "bytes_received": received}
+            "bytes_received": received, "rounds": rounds}
 
 
 def summarise(result):
@@ -267,6 +279,7 @@ def summarise(result):
                               if any(X11_REQUESTS.get(op) == name for op in X11_WITH_REPLY)),
         "marks_ms": result["marks_ms"],
         "bytes_received": result["bytes_received"],
+        "rounds": result["rounds"],
     }
 
 

@@ -605,16 +605,19 @@ def render(results):
         out.append("")
         out.append("D-Bus method calls that expect an answer (AddMatch and Hello left out), by socket: the "
                    "accessibility bus (registry, bus daemon) and the direct connections libatspi opens to each "
-                   "application; X11 requests that wait for a reply; connections opened.")
+                   "application; X11 requests that wait for a reply; rounds (each time the command sends again "
+                   "after an answer came in: requests that travel together count once, the connections' "
+                   "handshakes included); connections opened.")
         out.append("")
-        out.append("| command | D-Bus round trips, 1 app (bus + direct) | 10 apps | X11 requests with reply, 1 / 10 apps | connections (1 app) | identical calls repeated |")
-        out.append("|---|---|---|---|---|---|")
+        out.append("| command | D-Bus round trips, 1 app (bus + direct) | 10 apps | X11 requests with reply, 1 / 10 apps | rounds, 1 / 10 apps | connections (1 app) | identical calls repeated |")
+        out.append("|---|---|---|---|---|---|---|")
         for name, t in trips.items():
             t10 = trips10.get(name, {})
             sockets = t["round_trips_by_socket"]
             split = f"{sockets.get('accessibility bus', 0)} + {sockets.get('application (direct)', 0)}"
             out.append(f"| {name} | {t['round_trips']} ({split}) | {t10.get('round_trips', '–')} | "
                        f"{t['x11_with_reply']} / {t10.get('x11_with_reply', '–')} | "
+                       f"{t.get('rounds', '–')} / {t10.get('rounds', '–')} | "
                        f"{', '.join(t['connections'])} | {sum(r['times'] - 1 for r in t['repeated'])} |")
         out.append("")
         for label, source in (("1 application", trips), ("10 applications", trips10)):
