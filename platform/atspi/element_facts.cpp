@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/atspi/bus_session.h"
+#include "platform/atspi/focus_search.h"
 #include "platform/atspi/registered_applications.h"
 #include "platform/atspi/x11_desktop.h"
 
@@ -43,6 +44,7 @@ namespace {
 struct HoldingWindow {
   bool processHasWindows = false;
   std::optional<x11::WindowId> window;
+  std::vector<x11::WindowId> windows;
 };
 
 HoldingWindow windowHolding(const bus::ObjectRef& element) {
@@ -53,7 +55,24 @@ HoldingWindow windowHolding(const bus::ObjectRef& element) {
   std::vector<x11::WindowId> windows = x11::windowsOfPid(pid);
   found.processHasWindows = found.window || !windows.empty();
   if (!found.window && windows.size() == 1) found.window = windows.front();
+  found.windows = std::move(windows);
   return found;
+}
+
+// X11 names a new window (a dialog just opened) active a moment after the
+// toolkit has moved the focus into it. Where the window the focus was found
+// in has a title and another window of the process has exactly that title,
+// that one holds the element. Where none has it (a toolkit that names its
+// windows otherwise), the first choice stands.
+void matchTitle(HoldingWindow& holding, const std::string& title) {
+  if (title.empty() || (holding.window && x11::windowTitle(*holding.window) == title)) return;
+  std::optional<x11::WindowId> titled;
+  for (x11::WindowId window : holding.windows) {
+    if (x11::windowTitle(window) != title) continue;
+    if (titled) return;  // two of that title: neither is known to hold it
+    titled = window;
+  }
+  if (titled) holding.window = titled;
 }
 
 // GTK 4 has no screen coordinates: it answers window-relative extents for
@@ -81,9 +100,13 @@ bool windowRelativeToolkit(const bus::ObjectRef& element) {
 // screen coordinates, and without an X11 window nothing does.
 bool toScreen(const bus::ObjectRef& element, const calls::Rect* inWindow, calls::Rect& rect) {
   if (inWindow == nullptr || inWindow->x != rect.x || inWindow->y != rect.y) return true;
+  // Its title travels with the toolkit's name.
+  std::optional<bus::Reply<std::string>> title;
+  if (auto window = windowFoundHolding(element)) title.emplace(calls::name(*window));
   HoldingWindow holding = windowHolding(element);
   if (!holding.processHasWindows) return false;
   if (!windowRelativeToolkit(element)) return true;
+  if (const std::string* name = title ? title->get() : nullptr) matchTitle(holding, *name);
   std::optional<x11::Origin> origin =
       holding.window ? x11::windowOrigin(*holding.window) : std::nullopt;
   if (!origin) return false;

@@ -144,6 +144,16 @@ ObjectRef deepestOf(const std::vector<ObjectRef>& focused) {
   return deepest;
 }
 
+// The element a lookup found last, and the window it was found in.
+struct FoundIn {
+  ObjectRef element;
+  ObjectRef window;
+};
+Fresh<FoundIn>& lastFound() {
+  static auto& found = *new Fresh<FoundIn>;
+  return found;
+}
+
 FocusAnswer focusInWindow(const Window& window, Pid pid) {
   std::optional<FocusWalk> found = focusedByCollection(window.window);
   if (!found) found = focusedByWalk(window.window);
@@ -153,6 +163,7 @@ FocusAnswer focusInWindow(const Window& window, Pid pid) {
     deepest = window.window;
   }
   if (deepest.isNull()) return {code::noValue, {}, pid};
+  lastFound().set({deepest, window.window});
   return {code::success, std::move(deepest), pid};
 }
 
@@ -294,6 +305,12 @@ ActiveApplication applicationWithActiveWindow() {
 void noteFocus(const std::string& busName, std::string_view path) {
   if (busName.empty()) return;
   knownFocus()[busName] = std::string(path);
+}
+
+std::optional<ObjectRef> windowFoundHolding(const ObjectRef& element) {
+  const FoundIn* found = lastFound().get();
+  if (found == nullptr || found->element != element) return std::nullopt;
+  return found->window;
 }
 
 bool isKnownFocus(const std::string& busName, std::string_view path) {

@@ -3,6 +3,7 @@
 // application in front.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,5 +45,9 @@ ActiveApplication applicationWithActiveWindow();
 // a window is re-activated).
 void noteFocus(const std::string& busName, std::string_view path);
 bool isKnownFocus(const std::string& busName, std::string_view path);
+
+// The top-level window a lookup just found the element in; nothing when
+// the element was not found by a lookup, or not lately (freshness.h).
+std::optional<bus::ObjectRef> windowFoundHolding(const bus::ObjectRef& element);
 
 }  // namespace focusctl::platform::atspi
