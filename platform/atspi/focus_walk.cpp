@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/atspi/freshness.h"
+#include "platform/atspi/asked_ahead.h"
 
 namespace focusctl::platform::atspi {
 namespace {
@@ -42,54 +42,34 @@ void childrenByIndex(const std::vector<ObjectRef>& parents, const std::vector<st
   }
 }
 
-// A query sent ahead, for one window.
-struct AskedMatches {
-  ObjectRef window;
-  bus::Reply<std::vector<ObjectRef>> matches;
-};
-Fresh<AskedMatches>& askedMatches() {
-  static auto& asked = *new Fresh<AskedMatches>;
+using ElementsReply = bus::Reply<std::vector<ObjectRef>>;
+
+// Collection queries and children lists sent ahead.
+AskedAhead<std::vector<ObjectRef>>& askedMatches() {
+  static auto& asked = *new AskedAhead<std::vector<ObjectRef>>;
+  return asked;
+}
+AskedAhead<std::vector<ObjectRef>>& askedChildren() {
+  static auto& asked = *new AskedAhead<std::vector<ObjectRef>>;
   return asked;
 }
 
-bus::Reply<std::vector<ObjectRef>> focusedMatches(const ObjectRef& window) {
-  if (AskedMatches* asked = askedMatches().get(); asked != nullptr && asked->window == window) {
-    bus::Reply<std::vector<ObjectRef>> matches = std::move(asked->matches);
-    askedMatches().forget();
-    return matches;
-  }
+ElementsReply focusedMatches(const ObjectRef& window) {
+  if (auto asked = askedMatches().take(window)) return std::move(*asked);
   return calls::matchesWithStates(window, calls::stateBit(ATSPI_STATE_FOCUSED), 0);
 }
 
-using ChildrenReply = bus::Reply<std::vector<ObjectRef>>;
-
-// GetChildren sent ahead, by parent.
-std::vector<std::pair<ObjectRef, Fresh<ChildrenReply>>>& askedChildren() {
-  static auto& asked = *new std::vector<std::pair<ObjectRef, Fresh<ChildrenReply>>>;
-  return asked;
-}
-
-ChildrenReply childrenOf(const ObjectRef& parent) {
-  auto& asked = askedChildren();
-  std::erase_if(asked, [](auto& entry) { return entry.second.get() == nullptr; });
-  auto found = std::find_if(asked.begin(), asked.end(),
-                            [&parent](const auto& entry) { return entry.first == parent; });
-  if (found != asked.end()) {
-    ChildrenReply reply = std::move(*found->second.get());
-    asked.erase(found);
-    return reply;
-  }
+ElementsReply childrenOf(const ObjectRef& parent) {
+  if (auto asked = askedChildren().take(parent)) return std::move(*asked);
   return calls::children(parent);
 }
 
 }  // namespace
 
-void askChildren(const ObjectRef& parent) {
-  askedChildren().emplace_back(parent, Fresh<ChildrenReply>{}).second.set(calls::children(parent));
-}
+void askChildren(const ObjectRef& parent) { askedChildren().put(parent, calls::children(parent)); }
 
 void askFocusedByCollection(const ObjectRef& window) {
-  askedMatches().set({window, focusedMatches(window)});
+  askedMatches().put(window, focusedMatches(window));
 }
 
 std::vector<std::optional<std::vector<ObjectRef>>> childrenOfEach(

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/atspi/asked_ahead.h"
 #include "platform/atspi/atspi_calls.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/focus_walk.h"
@@ -108,13 +109,9 @@ std::unordered_map<Pid, ObjectRef>& foundApplications() {
   return found;
 }
 
-// A name asked ahead, for one application root.
-struct AskedName {
-  ObjectRef root;
-  bus::Reply<std::string> name;
-};
-Fresh<AskedName>& askedName() {
-  static auto& asked = *new Fresh<AskedName>;
+// Names asked ahead.
+AskedAhead<std::string>& askedNames() {
+  static auto& asked = *new AskedAhead<std::string>;
   return asked;
 }
 
@@ -126,15 +123,11 @@ void askForName(const ObjectRef& root) {
   static bool asked = false;
   if (asked || root.isNull()) return;
   asked = true;
-  askedName().set({root, calls::name(root)});
+  askedNames().put(root, calls::name(root));
 }
 
 bus::Reply<std::string> applicationName(const ObjectRef& root) {
-  if (AskedName* asked = askedName().get(); asked != nullptr && asked->root == root) {
-    bus::Reply<std::string> name = std::move(asked->name);
-    askedName().forget();
-    return name;
-  }
+  if (auto asked = askedNames().take(root)) return std::move(*asked);
   return calls::name(root);
 }
 
