@@ -4,6 +4,7 @@
 // output is always valid JSON.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,10 +12,14 @@
 
 namespace focusctl {
 
-// The JSON text of the reply, without a line feed.
-std::string serializeReply(const Reply& reply);
+// Takes the JSON text in order, a piece at a time.
+using JsonSink = std::function<void(std::string_view)>;
 
-// Appends the JSON string literal (quotes included) for a UTF-8 text.
-void appendJsonString(std::string& out, std::string_view text);
+// The JSON text of the reply, without a line feed, handed on in pieces of
+// some tens of kilobytes: a text of many megabytes is never held twice.
+void writeReply(const Reply& reply, const JsonSink& write);
+
+// The same JSON text as one string.
+std::string serializeReply(const Reply& reply);
 
 }  // namespace focusctl

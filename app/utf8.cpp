@@ -1,6 +1,8 @@
 #include "app/utf8.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace focusctl {
 namespace {
@@ -69,6 +71,13 @@ void appendCodePoint(std::string& out, char32_t c) {
 bool isWellFormedUtf8(std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
+    // Runs of ASCII, eight bytes at a time: texts of megabytes are mostly
+    // ASCII.
+    for (std::uint64_t word = 0; i + sizeof word <= bytes.size(); i += sizeof word) {
+      std::memcpy(&word, bytes.data() + i, sizeof word);
+      if ((word & 0x8080808080808080u) != 0) break;
+    }
+    if (i == bytes.size()) break;
     std::size_t subpart = 0;
     const std::size_t length = wellFormedLength(bytes, i, subpart);
     if (length == 0) return false;
@@ -113,6 +122,14 @@ std::string utf16ToUtf8(std::u16string_view text) {
     }
   }
   return out;
+}
+
+std::size_t pieceLength(std::string_view text, std::size_t least) {
+  least = std::max<std::size_t>(least, 1);  // a piece always moves on
+  if (text.size() <= least) return text.size();
+  const auto ascii = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(least), text.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return static_cast<std::size_t>(ascii - text.begin());
 }
 
 }  // namespace focusctl

@@ -22,7 +22,7 @@ std::string inferPlaceholder(std::string_view role, std::string_view title,
                              std::string_view placeholder) {
   if (!placeholder.empty()) return std::string(placeholder);
   if (value.empty() || !isTextEntryRole(role)) return std::string();
-  const std::string trimmedValue = trimmed(value);
+  const std::string_view trimmedValue = trimmed(value);
   if (!title.empty() && textEquals(trimmed(title), trimmedValue)) {
     return std::string(title);
   }

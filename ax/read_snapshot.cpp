@@ -1,5 +1,9 @@
 #include "ax/read_snapshot.h"
 
+#include <string>
+#include <utility>
+#include <variant>
+
 #include "ax/attribute_readers.h"
 #include "ax/placeholder.h"
 
@@ -25,36 +29,26 @@ std::string applicationBundleIdentifier(platform::Pid pid) {
 }  // namespace
 
 Reply readSnapshot(const platform::Element& element, platform::Pid pid) {
-  std::string appName = applicationName(pid);
-  std::string role = stringAttribute(element, "AXRole");
-  std::string title = stringAttribute(element, "AXTitle");
-  std::string description = stringAttribute(element, "AXDescription");
-  std::string value = stringAttribute(element, "AXValue");
-  std::string placeholder = inferPlaceholder(
-      role, title, description, value,
-      stringAttribute(element, "AXPlaceholderValue"));
-  std::string bundleID = applicationBundleIdentifier(pid);
-  std::string identifier = stringAttribute(element, "AXIdentifier");
-  std::string position = pointAttribute(element, "AXPosition");
-  std::string size = sizeAttribute(element, "AXSize");
-  std::string subrole = stringAttribute(element, "AXSubrole");
-  std::string domIdentifier = stringAttribute(element, "AXDOMIdentifier");
-
-  return Reply{{"ok", true},
-               {"trusted", true},
-               {"pid", pid},
-               {"appName", std::move(appName)},
-               {"bundleID", std::move(bundleID)},
-               {"role", std::move(role)},
-               {"identifier", std::move(identifier)},
-               {"title", std::move(title)},
-               {"position", std::move(position)},
-               {"size", std::move(size)},
-               {"description", std::move(description)},
-               {"subrole", std::move(subrole)},
-               {"domIdentifier", std::move(domIdentifier)},
-               {"text", std::move(value)},
-               {"placeholder", std::move(placeholder)}};
+  Reply reply{{"ok", true}, {"trusted", true}, {"pid", pid}};
+  // Each text is moved in as it is read (an initializer list would copy
+  // them all, the value among them); map entries stay where they are.
+  const auto put = [&reply](const char* key, std::string text) -> const std::string& {
+    return std::get<std::string>(reply.emplace(key, std::move(text)).first->second);
+  };
+  put("appName", applicationName(pid));
+  const std::string& role = put("role", stringAttribute(element, "AXRole"));
+  const std::string& title = put("title", stringAttribute(element, "AXTitle"));
+  const std::string& description = put("description", stringAttribute(element, "AXDescription"));
+  const std::string& value = put("text", stringAttribute(element, "AXValue"));
+  put("placeholder", inferPlaceholder(role, title, description, value,
+                                      stringAttribute(element, "AXPlaceholderValue")));
+  put("bundleID", applicationBundleIdentifier(pid));
+  put("identifier", stringAttribute(element, "AXIdentifier"));
+  put("position", pointAttribute(element, "AXPosition"));
+  put("size", sizeAttribute(element, "AXSize"));
+  put("subrole", stringAttribute(element, "AXSubrole"));
+  put("domIdentifier", stringAttribute(element, "AXDOMIdentifier"));
+  return reply;
 }
 
 }  // namespace focusctl

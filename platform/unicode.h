@@ -12,8 +12,10 @@ namespace focusctl::platform {
 // taken as U+FFFD first, so the result is always well-formed.
 std::string canonicalDecomposition(std::string_view utf8);
 
-// The text without the characters of the Unicode White_Space property at
-// either end.
-std::string trimWhiteSpace(std::string_view utf8);
+// The part of the text without the characters of the Unicode White_Space
+// property at either end. Ill-formed bytes are no White_Space and stay as
+// they are: the trimmed part of the sanitised text is the sanitised trimmed
+// part.
+std::string_view trimWhiteSpace(std::string_view utf8);
 
 }  // namespace focusctl::platform

@@ -3,7 +3,6 @@
 // whitespace sets also hold U+200B ZERO WIDTH SPACE).
 #include <cstdint>
 
-#include "app/utf8.h"
 #include "platform/unicode.h"
 
 namespace focusctl::platform {
@@ -16,32 +15,40 @@ bool isWhiteSpace(char32_t c) {
          c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-// The code point at text[i] of well-formed UTF-8, and its length.
-char32_t decodeAt(std::string_view text, std::size_t i, std::size_t& length) {
-  const auto byte = [&](std::size_t k) {
-    return static_cast<std::uint8_t>(text[k]);
-  };
-  const std::uint8_t lead = byte(i);
-  length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+// The length of the White_Space character the bytes begin with; 0 when they
+// begin otherwise. Each is ASCII or a lead byte C2, E1, E2 or E3 with its
+// continuation bytes, which always make a well-formed character. Starting
+// with no continuation byte, it is one character of the text however the
+// bytes before it are read, so the text need not be sanitised first.
+std::size_t whiteSpaceAt(std::string_view bytes) {
+  if (bytes.empty()) return 0;
+  const auto lead = static_cast<std::uint8_t>(bytes[0]);
+  const std::size_t length =
+      lead < 0x80 ? 1 : lead == 0xC2 ? 2 : lead >= 0xE1 && lead <= 0xE3 ? 3 : 0;
+  if (length == 0 || bytes.size() < length) return 0;
   char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (byte(i + k) & 0x3F);
-  return c;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<std::uint8_t>(bytes[k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (next & 0x3F);
+  }
+  return isWhiteSpace(c) ? length : 0;
+}
+
+// The length of the White_Space character the bytes end with, or 0.
+std::size_t whiteSpaceBefore(std::string_view bytes) {
+  for (std::size_t length = 1; length <= 3 && length <= bytes.size(); ++length) {
+    if (whiteSpaceAt(bytes.substr(bytes.size() - length)) == length) return length;
+  }
+  return 0;
 }
 
 }  // namespace
 
-std::string trimWhiteSpace(std::string_view utf8) {
-  const std::string clean = sanitizeUtf8(utf8);
-  std::size_t begin = std::string::npos;
-  std::size_t end = 0;  // one past the last character kept
-  for (std::size_t i = 0, length = 0; i < clean.size(); i += length) {
-    if (!isWhiteSpace(decodeAt(clean, i, length))) {
-      if (begin == std::string::npos) begin = i;
-      end = i + length;
-    }
-  }
-  if (begin == std::string::npos) return std::string();
-  return clean.substr(begin, end - begin);
+std::string_view trimWhiteSpace(std::string_view utf8) {
+  while (const std::size_t length = whiteSpaceAt(utf8)) utf8.remove_prefix(length);
+  while (const std::size_t length = whiteSpaceBefore(utf8)) utf8.remove_suffix(length);
+  return utf8;
 }
 
 }  // namespace focusctl::platform

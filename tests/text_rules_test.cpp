@@ -95,6 +95,9 @@ TEST(JsonWriter, CompactEscapedAndWellFormed) {
       {"\xF0\x9F\x98", '"' + fffd + '"'},
       {"\xF4\x90\x80\x80", '"' + fffd + fffd + fffd + fffd + '"'},
       {"\xE2\x82\xAC\x80/", "\"\xE2\x82\xAC" + fffd + "\\/\""},
+      // Written in pieces: none ends inside a character.
+      {std::string(65535, 'a') + "\xE2\x82\xAC\xFF/",
+       '"' + std::string(65535, 'a') + "\xE2\x82\xAC" + fffd + "\\/\""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(serializeReply({{"t", c.in}}), "{\"t\":" + c.out + "}") << c.out;
@@ -127,6 +130,9 @@ const std::string emoji = "\xF0\x9F\x98\x80";
 const std::string eAcute = "\xC3\xA9";        // é as one code point
 const std::string eCombining = "e\xCC\x81";  // e + combining acute
 
+// Twice that is longer than a piece the comparison decomposes at a time.
+const std::string aaa(65534, 'a');
+
 const std::vector<PlaceholderCase> placeholderCases = {
     {"own placeholder wins", "AXTextField", "Email", "Email", "Email", "Type here", "Type here"},
     {"own placeholder for any role", "AXButton", "", "", "", "x", "x"},
@@ -140,6 +146,12 @@ const std::vector<PlaceholderCase> placeholderCases = {
     {"case differs", "AXTextField", "email", "EMAIL", "Email", "", ""},
     {"composed title, decomposed value", "AXTextField", "Caf" + eAcute, "", "Caf" + eCombining, "", "Caf" + eAcute},
     {"decomposed description, composed value", "AXComboBox", "", "Caf" + eCombining, "Caf" + eAcute, "", "Caf" + eCombining},
+    {"value 3.5 times as long as the title", "AXTextField", "\xCE\x90", "",
+     "\xE1\xBE\xBE\xCC\x88\xCC\x81", "", "\xCE\x90"},
+    {"equal over pieces", "AXTextArea", aaa + eAcute + aaa, "", aaa + eCombining + aaa, "", aaa + eAcute + aaa},
+    {"different in a later piece", "AXTextArea", aaa + eAcute + aaa + "!", "", aaa + eCombining + aaa + "?", "", ""},
+    {"marks reordered where a piece might end", "AXTextArea", aaa + "e\xCC\x81\xCC\xA3" + aaa, "",
+     aaa + "e\xCC\xA3\xCC\x81" + aaa, "", aaa + "e\xCC\x81\xCC\xA3" + aaa},
     // Equality is canonical, not compatibility, decomposition.
     {"ligature", "AXTextField", "\xEF\xAC\x81", "", "fi", "", ""},
     {"full-width letter", "AXTextField", "\xEF\xBC\xA5mail", "", "Email", "", ""},
@@ -160,8 +172,13 @@ const std::vector<PlaceholderCase> placeholderCases = {
     {"white-space value, title of one space", "AXTextField", " ", "\t\t", "\n", "", " "},
 };
 
-TEST(Trimmed, EveryWhiteSpaceAtBothEndsOfTheSanitisedText) {
-  EXPECT_EQ(trimmed(white + emoji + " \xFF" + white), emoji + " \xEF\xBF\xBD");
+TEST(Trimmed, EveryWhiteSpaceAtBothEndsIllFormedBytesKept) {
+  const std::vector<Case<std::string, std::string>> cases = {
+      {white + emoji + " \xFF" + white, emoji + " \xFF"},
+      {"\xE2\xC2\x85", "\xE2"}, {"\xA0" "a\xA0", "\xA0" "a\xA0"},
+      {"\xE2\x80 \xE2\x80", "\xE2\x80 \xE2\x80"}, {"\x80\xE3\x80\x80", "\x80"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(trimmed(c.in), c.out) << c.in;
 }
 
 TEST(InferPlaceholder, Rules) {
