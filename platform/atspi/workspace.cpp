@@ -1,8 +1,13 @@
-// Running applications on an X11 + AT-SPI desktop: an application is a
-// process that owns a top-level X11 window or has registered with the
-// accessibility bus.
+// Running applications on an X11 or Wayland desktop with AT-SPI: an
+// application is a process that owns a top-level X11 window or has
+// registered with the accessibility bus; the compositor and the session bus
+// speak for it where X11 cannot.
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -11,8 +16,11 @@
 #include "platform/atspi/atspi_calls.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/focus_search.h"
+#include "platform/atspi/freshness.h"
 #include "platform/atspi/registered_applications.h"
+#include "platform/atspi/session_apps.h"
 #include "platform/atspi/sway_ipc.h"
+#include "platform/atspi/wayland_client.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform {
@@ -118,6 +126,7 @@ std::optional<std::string> bundleIdentifier(const RunningApplication& applicatio
       })) {
     return id;
   }
+  if (auto id = session::ownedApplicationId(pid)) return id;
   if (auto id = identity::launchedApplicationId(pid)) return id;
   if (auto view = sway::viewOfPid(pid); view && !view->appId.empty()) return view->appId;
   return firstAnswer(*application.get(), [](x11::WindowId window) -> std::optional<std::string> {
@@ -127,13 +136,52 @@ std::optional<std::string> bundleIdentifier(const RunningApplication& applicatio
   });
 }
 
+namespace {
+
+// Whether the process owns the focus within what is left of the command's
+// time (a moment is kept for cleaning up after the request): what the
+// compositor does with a request is seen only there.
+bool comesToFront(Pid pid) {
+  using namespace std::chrono_literals;
+  std::chrono::milliseconds wait = 1000ms;
+  if (auto left = atspi::bus::budgetLeft()) wait = std::min(wait, *left - 150ms);
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    atspi::desktopMayHaveChanged();
+    if (processIdentifier(frontmostApplication()) == pid) return true;
+    if (std::chrono::steady_clock::now() + 25ms > deadline) return false;
+    std::this_thread::sleep_for(25ms);
+  }
+}
+
+// GNOME lets an application take the focus only with a token from the
+// client that holds it: the controller hands one on in XDG_ACTIVATION_TOKEN,
+// the variable the activation protocol names for it. Without one, nothing
+// is asked (the request would only make the application demand attention).
+bool activateWithToken(Pid pid) {
+  if (processIdentifier(frontmostApplication()) == pid) return true;
+  const char* token = std::getenv("XDG_ACTIVATION_TOKEN");
+  if (token == nullptr || *token == '\0') return false;
+  std::optional<std::string> name = identity::flatpakApplicationId(pid);
+  if (!name) name = session::ownedApplicationId(pid);
+  return name && session::activateByName(*name, token) && comesToFront(pid);
+}
+
+}  // namespace
+
 // Only NSApplicationActivateIgnoringOtherApps (2) is ever passed; an X11
-// activation request always brings the window in front of the others. sway
-// is asked first where it runs: it only marks an XWayland window urgent on
-// an X11 request, and it alone can focus a Wayland window.
+// activation request always brings the window in front of the others. The
+// compositor's own interface is asked first where it has one: sway only
+// marks an XWayland window urgent on an X11 request, and sway and KWin alone
+// can focus a Wayland window. KWin's answer is known only from the focus.
 bool activateApplication(const RunningApplication& application, std::uint32_t) {
   if (!application) return false;
-  if (sway::focusWindowOf(application.get()->pid) == true) return true;
+  const Pid pid = application.get()->pid;
+  if (sway::focusWindowOf(pid) == true) return true;
+  if (std::optional<session::KwinActivation> kwin = session::KwinActivation::start(pid)) {
+    return kwin->ran() && comesToFront(pid);
+  }
+  if (wayland::waylandNative(pid)) return activateWithToken(pid);
   return x11::activate(windowsOf(*application.get()));
 }
 

@@ -1,0 +1,174 @@
+#include "platform/atspi/session_apps.h"
+
+#include <stdlib.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "platform/atspi/app_identity.h"
+#include "platform/atspi/bus_client.h"
+#include "platform/atspi/owned_fd.h"
+#include "platform/atspi/session_bus.h"
+
+namespace focusctl::platform::session {
+namespace {
+
+constexpr const char* busName = "org.freedesktop.DBus";
+constexpr const char* busPath = "/org/freedesktop/DBus";
+constexpr const char* kwinName = "org.kde.KWin";
+// Of the names on the bus, at most this many are looked at (a desktop has a
+// few dozen; each costs a look into the desktop-file folders), and at most
+// so many candidates asked for their owner.
+constexpr std::size_t maxNames = 1024;
+constexpr std::size_t maxCandidates = 64;
+
+std::vector<std::string> listedNames(sd_bus_message* reply) {
+  std::vector<std::string> names;
+  if (sd_bus_message_enter_container(reply, 'a', "s") <= 0) return names;
+  const char* name = nullptr;
+  while (names.size() < maxNames && sd_bus_message_read_basic(reply, 's', &name) > 0) {
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+Call withString(Call call, std::string argument) {
+  call.append = [argument = std::move(argument)](sd_bus_message* message) {
+    return sd_bus_message_append_basic(message, 's', argument.c_str());
+  };
+  return call;
+}
+
+// The script KWin runs: the process's topmost normal window or dialog
+// becomes the active one (KWin 6 names what KWin 5 calls clients windows).
+std::string activationScript(Pid pid) {
+  return "(function () {\n"
+         "  const pid = " + std::to_string(pid) + ";\n"
+         "  const stack = workspace.stackingOrder || (workspace.windowList ? workspace.windowList()"
+         " : workspace.clientList());\n"
+         "  let chosen = null;\n"
+         "  for (const window of stack) {\n"
+         "    if (window && window.pid === pid && (window.normalWindow || window.dialog))\n"
+         "      chosen = window;\n"
+         "  }\n"
+         "  if (!chosen) return;\n"
+         "  if (chosen.minimized) chosen.minimized = false;\n"
+         "  if ('activeWindow' in workspace) workspace.activeWindow = chosen;\n"
+         "  else workspace.activeClient = chosen;\n"
+         "})();\n";
+}
+
+// A new file of our own (never one that exists) in the user's runtime
+// folder, holding the text; its path, or nothing.
+std::optional<std::string> writtenFile(const std::string& text) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string path = runtime != nullptr && *runtime == '/' ? runtime : "/tmp";
+  path += "/focusctl-kwin-XXXXXX.js";
+  OwnedFd file(::mkstemps(path.data(), 3));
+  if (!file) return std::nullopt;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    ssize_t written = ::write(file.fd(), rest.data(), rest.size());
+    if (written <= 0) {
+      ::unlink(path.c_str());
+      return std::nullopt;
+    }
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return path;
+}
+
+}  // namespace
+
+std::optional<std::string> ownedApplicationId(Pid pid) {
+  if (pid <= 0) return std::nullopt;
+  std::vector<Answer> listed = callAll({{busName, busPath, busName, "ListNames", {}}});
+  if (!listed.front().ok) return std::nullopt;
+  // Only names that stand for an installed desktop file are asked about.
+  std::vector<std::pair<std::string, std::string>> candidates;
+  for (std::string& name : listedNames(listed.front().reply.get())) {
+    if (candidates.size() >= maxCandidates || atspi::bus::outOfTime()) break;
+    std::optional<std::string> id = identity::desktopIdOfBusName(name, pid);
+    if (id && identity::desktopFileExists(*id)) candidates.emplace_back(std::move(name), *id);
+  }
+  std::vector<Call> owners;
+  for (const auto& [name, id] : candidates) {
+    owners.push_back(
+        withString({busName, busPath, busName, "GetConnectionUnixProcessID", {}}, name));
+  }
+  std::vector<Answer> answers = callAll(owners);
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    std::uint32_t owner = 0;
+    if (answers[i].ok && sd_bus_message_read_basic(answers[i].reply.get(), 'u', &owner) > 0 &&
+        owner == static_cast<std::uint32_t>(pid)) {
+      return candidates[i].second;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<KwinActivation> KwinActivation::start(Pid pid) {
+  if (pid <= 0) return std::nullopt;
+  std::optional<std::string> file = writtenFile(activationScript(pid));
+  if (!file) return std::nullopt;
+  // The file's own random name names the script: never one already loaded.
+  std::string plugin = file->substr(file->rfind('/') + 1);
+  plugin.resize(plugin.size() - 3);
+  KwinActivation activation(*file, plugin);
+  Call load{kwinName, "/Scripting", "org.kde.kwin.Scripting", "loadScript",
+            [&file, &plugin](sd_bus_message* message) {
+              return sd_bus_message_append(message, "ss", file->c_str(), plugin.c_str());
+            }};
+  std::vector<Answer> loaded = callAll({load});
+  std::int32_t id = -1;
+  if (!loaded.front().ok) {
+    // Without KWin there is nothing to unload.
+    activation.plugin_.clear();
+    return std::nullopt;
+  }
+  if (sd_bus_message_read_basic(loaded.front().reply.get(), 'i', &id) <= 0 || id < 0) {
+    return activation;
+  }
+  // KWin 5 serves the script at /ID, KWin 6 at /Scripting/ScriptID.
+  std::string number = std::to_string(id);
+  std::vector<Answer> runs = callAll({{kwinName, "/" + number, "org.kde.kwin.Script", "run", {}},
+                                      {kwinName, "/Scripting/Script" + number,
+                                       "org.kde.kwin.Script", "run", {}}});
+  activation.ran_ = std::any_of(runs.begin(), runs.end(), [](const Answer& run) { return run.ok; });
+  return activation;
+}
+
+KwinActivation::KwinActivation(KwinActivation&& other) noexcept
+    : file_(std::exchange(other.file_, {})),
+      plugin_(std::exchange(other.plugin_, {})),
+      ran_(other.ran_) {}
+
+KwinActivation::~KwinActivation() {
+  if (!plugin_.empty()) {
+    callAll({withString({kwinName, "/Scripting", "org.kde.kwin.Scripting", "unloadScript", {}},
+                        plugin_)});
+  }
+  if (!file_.empty()) ::unlink(file_.c_str());
+}
+
+bool activateByName(const std::string& name, const std::string& activationToken) {
+  // GApplication's object path: the name with '.' as '/' and '-' as '_'.
+  std::string path = "/" + name;
+  std::replace(path.begin(), path.end(), '.', '/');
+  std::replace(path.begin(), path.end(), '-', '_');
+  Call activate{name, path, "org.freedesktop.Application", "Activate",
+                [&activationToken](sd_bus_message* message) {
+                  // GTK 4 reads the Wayland token, GTK 3 the startup id.
+                  return sd_bus_message_append(message, "a{sv}", 2, "activation-token", "s",
+                                               activationToken.c_str(), "desktop-startup-id", "s",
+                                               activationToken.c_str());
+                }};
+  return callAll({activate}).front().ok;
+}
+
+}  // namespace focusctl::platform::session
