@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "app/command_deadline.h"
 #include "ax/focused_element.h"
 #include "platform/platform.h"
 
@@ -43,6 +44,8 @@ Reply activateApp(std::optional<std::string_view> argument) {
   const platform::RunningApplication application =
       platform::runningApplication(*pid);
   if (!application) return refusal("invalid-pid");
+  // A request that ran out of time was not accepted.
+  setStandingAnswer(Reply{{"ok", false}, {"method", std::string("app-activate")}, {"pid", *pid}});
   const bool accepted = platform::activateApplication(
       application, platform::activateIgnoringOtherApps);
   return Reply{{"ok", accepted},

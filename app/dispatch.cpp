@@ -4,10 +4,12 @@
 #include <string_view>
 
 #include "app/application_commands.h"
+#include "app/command_deadline.h"
 #include "app/emit.h"
 #include "ax/element_actions.h"
 #include "ax/focused_element.h"
 #include "ax/read_snapshot.h"
+#include "ax/text_selection.h"
 #include "platform/platform.h"
 #include "watch/watcher.h"
 
@@ -34,24 +36,29 @@ int runCommandLine(int argc, const char* const* argv) {
     return 0;
   }
   if (command == "activate") {
+    setStandingAnswer(refusal("invalid-pid"));
     emit(activateApp(argumentAfterCommand(argc, argv)));
     return 0;
   }
   if (command == "frontmost") {
+    setStandingAnswer(refusal("no-frontmost-app"));
     emit(describeFrontmostApp());
     return 0;
   }
 
+  Reply denied = refusal("accessibility-denied");
+  denied["trusted"] = false;
+  setStandingAnswer(denied);
   if (!platform::isProcessTrusted()) {
-    Reply denied = refusal("accessibility-denied");
-    denied["trusted"] = false;
     emit(denied);
     return 0;
   }
+  // A lookup that ran out of time found no focused element.
+  Reply none = refusal("no-focused-element");
+  none["trusted"] = true;
+  setStandingAnswer(none);
   std::optional<FocusedElement> focused = focusedElement();
   if (!focused) {
-    Reply none = refusal("no-focused-element");
-    none["trusted"] = true;
     emit(none);
     return 0;
   }
@@ -59,9 +66,18 @@ int runCommandLine(int argc, const char* const* argv) {
   if (command == "read") {
     emit(readSnapshot(focused->element, focused->pid));
   } else if (command == "set") {
+    setStandingAnswer(actionReply("ax", platform::code::cannotComplete));
     emit(setFocusedText(focused->element, argumentAfterCommand(argc, argv)));
   } else if (command == "press") {
+    setStandingAnswer(actionReply("ax-press", platform::code::cannotComplete));
     emit(pressFocused(focused->element));
+  } else if (command == "insert") {
+    setStandingAnswer(actionReply("ax-insert", platform::code::cannotComplete));
+    emit(insertAtCaret(focused->element, argumentAfterCommand(argc, argv)));
+  } else if (command == "selection") {
+    // Out of time, nothing is known to be selected: no stale offsets.
+    setStandingAnswer(refusal("no-selection"));
+    emit(describeSelection(focused->element));
   } else {
     emit(refusal("unknown-command"));
   }

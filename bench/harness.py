@@ -8,8 +8,8 @@ inside tests/e2e/headless-desktop, then
     harness.py render RESULTS.json [--readme bench/README.md]
 
 to print the figures as Markdown (and write them between the markers of the
-README). DIR holds floor, focusctl-fixture, wide-fixture-gtk3 and
-wide-fixture-gtk4. Without --focusctl only the peer and the floor are
+README). DIR holds floor, focusctl-fixture, wide-fixture-gtk3,
+wide-fixture-gtk4 and fake_app. Without --focusctl only the peer and the floor are
 measured."""
 
 import argparse
@@ -38,6 +38,9 @@ SET_TEXT = base64.b64encode(b"bench").decode()
 SCALING_SIZES = (100, 1000, 5000, 10000)
 # Seconds of repeated runs per scaling case; long cases get fewer runs.
 SCALING_BUDGET = 4.0
+# The fake application's windows (focus on the last entry) and its big text.
+FAKE_WIDE_SIZES = (10**4, 10**5, 10**6)
+FAKE_TEXT_MB = 50
 
 
 def log(message):
@@ -232,7 +235,9 @@ def one_shot_cases(bin_dir, focusctl):
                   ("focusctl frontmost", [focusctl, "frontmost"]),
                   ("focusctl read", [focusctl, "read"]),
                   ("focusctl set", [focusctl, "set", SET_TEXT]),
-                  ("focusctl press", [focusctl, "press"])]
+                  ("focusctl press", [focusctl, "press"]),
+                  ("focusctl insert", [focusctl, "insert", SET_TEXT]),
+                  ("focusctl selection", [focusctl, "selection"])]
     return cases
 
 
@@ -278,7 +283,8 @@ def measure_applications(bin_dir, focusctl, work, quick, results):
         results["round_trips"] = {
             name: round_trips(cases[name])
             for name in ("floor", "peer (pyatspi)", "focusctl frontmost", "focusctl read",
-                         "focusctl set", "focusctl press") if name in cases}
+                         "focusctl set", "focusctl press", "focusctl insert",
+                         "focusctl selection") if name in cases}
         results["time_split"] = {
             name: time_split(cases[name], 3 if quick else 11)
             for name in ("process start (C, sd-bus and xcb linked)", "floor",
@@ -429,6 +435,40 @@ def measure_browsers(focusctl, work, quick, results):
     results["browsers"] = rows
 
 
+def measure_fake(bin_dir, focusctl, work, quick, results):
+    """read against fake_app.c on a private bus of its own: wall time and peak
+    memory on windows of 10^4 to 10^6 entries, the focus on the last, and on
+    an entry holding 50 MB of text. Three runs each: the median wall time,
+    the highest peak."""
+    from fake_desktop import FakeDesktop
+    cases = [(f"window of {n:,} entries, the last focused", ("wide", str(n), "--last"))
+             for n in FAKE_WIDE_SIZES[:2 if quick else 3]]
+    cases.append((f"entry holding {FAKE_TEXT_MB} MB of text", ("big-text", str(FAKE_TEXT_MB))))
+    desktop = FakeDesktop(os.path.join(bin_dir, "fake_app"), tempfile.mkdtemp(dir=work))
+    rows = []
+    try:
+        desktop.start_bus()
+        for name, app_args in cases:
+            log(f"fake application: {name}")
+            desktop.start_app(*app_args)
+            try:
+                runs = [desktop.run([focusctl, "read"], COMMAND_LIMIT) for _ in range(3)]
+            finally:
+                desktop.stop_app()
+            status, out, err, seconds, _ = sorted(runs, key=lambda run: run[3])[1]
+            try:
+                reply = json.loads(out)
+                answer = (f"{reply['title']}, {len(reply['text']):,} characters" if reply["ok"]
+                          else reply["reason"])
+            except (ValueError, KeyError):
+                answer = f"status {status}, {out[:60]!r}, stderr {err[:60]!r}"
+            rows.append({"case": name, "seconds": round(seconds, 3),
+                         "peak_rss_kib": max(run[4] for run in runs), "answer": answer})
+    finally:
+        desktop.close()
+        results["fake_app"] = rows
+
+
 def package_version(name):
     return run_text(["dpkg-query", "-W", "-f=${Version}", name]).strip() or "not installed"
 
@@ -471,9 +511,10 @@ def measure(args):
             "watch": lambda: measure_watch(args.bin, args.focusctl, args.quick, results),
             "scaling": lambda: measure_scaling(args.bin, args.focusctl, work, args.quick, results),
             "browsers": lambda: measure_browsers(args.focusctl, work, args.quick, results),
+            "fake": lambda: measure_fake(args.bin, args.focusctl, work, args.quick, results),
         }
         for name in args.only or list(sections):
-            if name in ("watch", "browsers") and not args.focusctl:
+            if name in ("watch", "browsers", "fake") and not args.focusctl:
                 continue
             # One section failing leaves the others' figures standing.
             try:
@@ -555,6 +596,14 @@ def render(results):
                 cells = [" / ".join(ratios(source, other, key) for key in ("median_ms", "min_ms", "cpu_ms"))
                          for source in (one, ten)]
                 out.append(f"| {label} | {cells[0]} | {cells[1]} | {target} |")
+            # The edits at the caret against a read of the same field.
+            for other in ("focusctl insert", "focusctl selection"):
+                cells = [" / ".join(f"{source[other][key] / source['focusctl read'][key]:.2f}"
+                                    if other in source and source.get("focusctl read", {}).get(key)
+                                    else "–"
+                                    for key in ("median_ms", "min_ms", "cpu_ms"))
+                         for source in (one, ten)]
+                out.append(f"| {other[9:]} / read | {cells[0]} | {cells[1]} | ≤ 1.5 |")
             out.append("")
         if read1:
             def diff(a, b, key):
@@ -592,7 +641,7 @@ def render(results):
         out.append("")
         out.append("```")
         for name in ("floor", "peer (pyatspi)", "focusctl read", "focusctl frontmost",
-                     "focusctl set", "focusctl press"):
+                     "focusctl set", "focusctl press", "focusctl insert", "focusctl selection"):
             if name in outputs:
                 out.append(f"{name}: {outputs[name].get('stdout', outputs[name])}")
         out.append("```")
@@ -725,6 +774,22 @@ def render(results):
                        f"{row.get('read_round_trips', '–')} | {fmt(row.get('peer (pyatspi)'))} | "
                        f"{ratio(row.get('focusctl read'), row.get('peer (pyatspi)'))} |")
         out.append("")
+    fake = results.get("fake_app")
+    if fake:
+        out.append("### read against a fake application (fake_app.c, private bus, no display)")
+        out.append("")
+        out.append("| focused element | wall s (median of 3) | peak RSS (max of 3) | what read answered |")
+        out.append("|---|---|---|---|")
+        small = results.get("one_app", {})
+        if "focusctl read" in small.get("figures", {}):
+            peak = small.get("peak_rss_kib", {}).get("focusctl read")
+            out.append(f"| the GTK 3 fixture's entry (the one-shot table above) | "
+                       f"{small['figures']['focusctl read']['median_ms'] / 1000:.3f} | "
+                       + (f"{peak / 1024:.1f} MiB" if peak else "–") + " | |")
+        for row in fake:
+            out.append(f"| {row['case']} | {row['seconds']:.3f} | "
+                       f"{row['peak_rss_kib'] / 1024:.1f} MiB | {row['answer']} |")
+        out.append("")
     for name, error in results.get("failures", {}).items():
         out.append(f"**The {name} section failed:** `{error}`")
         out.append("")
@@ -750,7 +815,7 @@ def main():
     m.add_argument("--focusctl")
     m.add_argument("--out", required=True)
     m.add_argument("--quick", action="store_true")
-    m.add_argument("--only", action="append", choices=["apps", "watch", "scaling", "browsers"])
+    m.add_argument("--only", action="append", choices=["apps", "watch", "scaling", "browsers", "fake"])
     r = sub.add_parser("render")
     r.add_argument("results")
     r.add_argument("--readme")

@@ -4,6 +4,7 @@
 // and exactly one backend is linked into an executable.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -94,6 +95,11 @@ struct Size {
   double width = 0;
   double height = 0;
 };
+// A span of a text in UTF-16 code units, as macOS counts (a CFRange).
+struct Range {
+  std::int64_t location = 0;
+  std::int64_t length = 0;
+};
 // A value of a kind the system never reads (number, boolean, array, ...).
 struct OtherKind {};
 
@@ -101,7 +107,7 @@ struct OtherKind {};
 // successful copy that delivered no value. Text is UTF-8 as the application
 // gave it; it is not guaranteed to be well-formed.
 using AttributeValue =
-    std::variant<std::monostate, std::string, Point, Size, Element, OtherKind>;
+    std::variant<std::monostate, std::string, Point, Size, Range, Element, OtherKind>;
 
 struct CopiedAttribute {
   ResultCode code = code::failure;
@@ -113,6 +119,12 @@ struct ElementPid {
   Pid pid = 0;
 };
 
+// From now on every call into the accessibility service ends within the
+// budget, whatever the application answering does: a one-shot command's
+// reply must not wait on it. A call that runs out answers -25204, and a
+// search for the focus finds nothing.
+void limitAccessibilityTime(std::chrono::milliseconds budget);
+
 // Whether this process may use the accessibility service. Never prompts.
 bool isProcessTrusted();
 Element createSystemWideElement();
@@ -120,7 +132,9 @@ Element createApplicationElement(Pid pid);
 CopiedAttribute copyAttributeValue(const Element& element,
                                    std::string_view attribute);
 ElementPid elementPid(const Element& element);
-// Writes text (UTF-8) as the attribute's value.
+// Writes text (UTF-8) as the attribute's value. "AXSelectedText" replaces
+// the selection, or inserts at the caret, and leaves the caret after it;
+// "AXSelectedTextRange" reads as a Range.
 ResultCode setAttributeValue(const Element& element, std::string_view attribute,
                              std::string_view text);
 ResultCode performAction(const Element& element, std::string_view action);

@@ -14,6 +14,8 @@ const json invalidText = {{"ok", false}, {"reason", "invalid-text"}};
 const json noFrontmost = {{"ok", false}, {"reason", "no-frontmost-app"}};
 const json setOk = {{"ok", true}, {"method", "ax"}, {"error", 0}};
 const json pressOk = {{"ok", true}, {"method", "ax-press"}, {"error", 0}};
+const json insertOk = {{"ok", true}, {"method", "ax-insert"}, {"error", 0}};
+const json noSelection = {{"ok", false}, {"reason", "no-selection"}};
 
 json activated(sim::Pid pid, bool ok = true) {
   return {{"ok", ok}, {"method", "app-activate"}, {"pid", pid}};
@@ -48,7 +50,7 @@ class OneShotTest : public SimTest {
   }
 };
 
-enum class Expect { snapshot, set, press, unknown };
+enum class Expect { snapshot, set, press, insert, selection, unknown };
 
 TEST_F(OneShotTest, CommandWordsBehindTrustAndFocus) {
   const json denied = {{"ok", false}, {"reason", "accessibility-denied"}, {"trusted", false}};
@@ -63,6 +65,8 @@ TEST_F(OneShotTest, CommandWordsBehindTrustAndFocus) {
       {{"read "}, Expect::unknown}, {{"bogus", "read"}, Expect::unknown},
       // The gates come before the argument is looked at.
       {{"set"}, Expect::set}, {{"set", "%%%"}, Expect::set},
+      {{"insert", "aGk="}, Expect::insert}, {{"insert"}, Expect::insert},
+      {{"selection", "x"}, Expect::selection}, {{"Insert", "aGk="}, Expect::unknown},
   };
   for (const auto& [args, expect] : words) {
     for (const bool trusted : {false, true}) {
@@ -87,6 +91,11 @@ TEST_F(OneShotTest, CommandWordsBehindTrustAndFocus) {
         } else if (expect == Expect::set) {
           EXPECT_EQ(reply, valid ? setOk : invalidText);
           if (valid) writes.push_back({field, "AXValue", "hi"});
+        } else if (expect == Expect::insert) {
+          EXPECT_EQ(reply, valid ? insertOk : invalidText);
+          if (valid) writes.push_back({field, "AXSelectedText", "hi"});
+        } else if (expect == Expect::selection) {
+          EXPECT_EQ(reply, noSelection);  // Mail's field has no caret
         } else if (expect == Expect::press) {
           EXPECT_EQ(reply, pressOk);
           presses.push_back({field, "AXPress"});
@@ -152,18 +161,21 @@ TEST_F(OneShotTest, ReadLooksUpTheApplicationTwiceIndependently) {
   EXPECT_EQ(run({"read"}), snapshotWith({{"appName", ""}, {"bundleID", ""}}));
 }
 
-TEST_F(OneShotTest, SetWritesTheDecodedTextExactlyOnce) {
+TEST_F(OneShotTest, SetAndInsertWriteTheDecodedTextExactlyOnce) {
   const sim::ElementId field = mailWithField();
   for (const auto& [argument, written] : std::vector<std::pair<std::string, std::string>>{
            {"aGk=", "hi"}, {"", ""}, {"IGEJYg0KYyA=", " a\tb\r\nc "},
            {"77u/YQ==", "\xEF\xBB\xBF" "a"}, {"AA==", std::string(1, '\0')}}) {
     sim::desktop().writes.clear();
     EXPECT_EQ(run({"set", argument, "ignored"}), setOk);
-    EXPECT_EQ(sim::desktop().writes, std::vector<sim::Write>({{field, "AXValue", written}}));
+    EXPECT_EQ(run({"insert", argument, "ignored"}), insertOk);
+    EXPECT_EQ(sim::desktop().writes, std::vector<sim::Write>({{field, "AXValue", written},
+                                                              {field, "AXSelectedText", written}}));
   }
   sim::desktop().writes.clear();
   for (const char* bad : {"aGk=\n", "aGk", "Pz8-", "/w==", "aGl=", " aGk="}) {
     EXPECT_EQ(run({"set", bad}), invalidText) << bad;
+    EXPECT_EQ(run({"insert", bad}), invalidText) << bad;
   }
   expectUntouched();
 }
@@ -176,11 +188,58 @@ TEST_F(OneShotTest, SetAndPressPassTheResultCodeThrough) {
     sim::element(field).performActionResult = code;
     EXPECT_EQ(run({"set", "aGk="}), json({{"ok", code == 0}, {"method", "ax"}, {"error", code}}));
     EXPECT_EQ(run({"press"}), json({{"ok", code == 0}, {"method", "ax-press"}, {"error", code}}));
+    EXPECT_EQ(run({"insert", "aGk="}),
+              json({{"ok", code == 0}, {"method", "ax-insert"}, {"error", code}}));
   }
-  // Nothing is retried, and press reads nothing of the element.
-  EXPECT_EQ(sim::desktop().writes.size(), 7u);
+  // Nothing is retried, and press and insert read nothing of the element.
+  EXPECT_EQ(sim::desktop().writes.size(), 14u);
   EXPECT_EQ(sim::desktop().presses, std::vector<sim::Press>(7, {field, "AXPress"}));
   EXPECT_EQ(sim::callCount("copyAttributeValue " + std::to_string(field)), 0u);
+}
+
+TEST_F(OneShotTest, SelectionInUtf16UnitsAndNeverAPassword) {
+  const sim::ElementId field = mailWithField();
+  auto& attributes = sim::element(field).attributes;
+  const std::string beyondBmp = "\xF0\x9F\x98\x80\xF0\xA0\x80\x80";  // U+1F600 U+20000
+  constexpr std::int64_t most = INT32_MAX;
+  struct Case {
+    sim::Answer range;
+    const char* subrole;
+    sim::Answer selected;
+    json reply;
+    bool textAsked;
+  };
+  const auto selected = [](const char* text, int start, int length) {
+    return json({{"ok", true}, {"text", text}, {"start", start}, {"length", length}});
+  };
+  const std::vector<Case> cases = {
+      {sim::range(2, 4), "", sim::text(beyondBmp), selected(beyondBmp.c_str(), 2, 4), true},
+      // The caret: an empty selection, whose text is not asked for.
+      {sim::range(7, 0), "", sim::text("x"), selected("", 7, 0), false},
+      {sim::range(0, 3), "AXSecureTextField", sim::text("pw!"), selected("", 0, 3), false},
+      // An unreadable text is "", the range stands.
+      {sim::range(1, 1), "", sim::failure(sim::code::cannotComplete), selected("", 1, 1), true},
+      {sim::range(most, 0), "", sim::noValue(), selected("", INT32_MAX, 0), false},
+      {sim::range(most, 1), "", sim::text("x"), noSelection, false},
+      {sim::range(-1, 0), "", sim::text(""), noSelection, false},
+      {sim::range(0, -1), "", sim::text(""), noSelection, false},
+      {sim::range(most + 1, 0), "", sim::text(""), noSelection, false},
+      {sim::failure(sim::code::noValue), "", sim::text("x"), noSelection, false},
+      {sim::failure(sim::code::attributeUnsupported), "", sim::text("x"), noSelection, false},
+      {sim::Answer{sim::code::cannotComplete, platform::Range{1, 1}}, "", sim::text("x"),
+       noSelection, false},
+      {sim::point(1, 1), "", sim::text("x"), noSelection, false},
+  };
+  for (const Case& c : cases) {
+    attributes["AXSelectedTextRange"] = c.range;
+    attributes["AXSubrole"] = sim::text(c.subrole);
+    attributes["AXSelectedText"] = c.selected;
+    sim::desktop().calls.clear();
+    EXPECT_EQ(run({"selection"}), c.reply);
+    EXPECT_EQ(sim::callCount("copyAttributeValue " + std::to_string(field) + " AXSelectedText"),
+              c.textAsked ? 1u : 0u) << c.reply;
+  }
+  expectUntouched();
 }
 
 TEST_F(OneShotTest, ActivateAsksForTheParsedPidWithoutTrust) {

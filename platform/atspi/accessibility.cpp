@@ -85,6 +85,8 @@ CopiedAttribute applicationAttribute(ElementRef& application,
 
 void release(ElementRef* ref) noexcept { delete ref; }
 
+void limitAccessibilityTime(std::chrono::milliseconds budget) { atspi::bus::setCallBudget(budget); }
+
 bool isProcessTrusted() { return atspi::registryAnswers(); }
 
 Element createSystemWideElement() {
@@ -146,10 +148,10 @@ ResultCode setAttributeValue(const Element& element, std::string_view attribute,
   ElementRef* ref = element.get();
   if (ref == nullptr) return code::illegalArgument;
   if (!atspi::busConnected()) return code::apiDisabled;
-  if (attribute != "AXValue" || ref->kind != ElementRef::Kind::accessible) {
-    return code::attributeUnsupported;
-  }
-  return atspi::setElementValue(atspi::factsOf(*ref), text);
+  if (ref->kind != ElementRef::Kind::accessible) return code::attributeUnsupported;
+  if (attribute == "AXValue") return atspi::setElementValue(atspi::factsOf(*ref), text);
+  if (attribute == "AXSelectedText") return atspi::replaceSelection(atspi::factsOf(*ref), text);
+  return code::attributeUnsupported;
 }
 
 ResultCode performAction(const Element& element, std::string_view action) {

@@ -1,8 +1,13 @@
 #include "platform/atspi/app_identity.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
-#include <fstream>
 #include <vector>
+
+#include "platform/atspi/owned_fd.h"
 
 namespace focusctl::platform::identity {
 namespace {
@@ -86,17 +91,23 @@ std::optional<std::string> applicationIdOfUnit(std::string_view unit) {
 }
 
 std::optional<std::string> fileText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
+  // Opened without blocking, and read only when it is a plain file: a
+  // sandbox's root is the application's to shape, and a pipe or a device
+  // there would hold the command.
+  OwnedFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat status {};
+  if (!file || ::fstat(file.fd(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   // /proc texts are small; a sandbox's info file is too, and a larger one is
   // no info file.
   std::string text;
   constexpr std::size_t limit = 64 * 1024;
   char chunk[4096];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-    text.append(chunk, static_cast<std::size_t>(file.gcount()));
-    if (text.size() > limit) return std::nullopt;
+  ssize_t got = 0;
+  while ((got = ::read(file.fd(), chunk, sizeof chunk)) > 0) {
+    text.append(chunk, static_cast<std::size_t>(got));
+    if (text.size() > limit) break;
   }
+  if (got < 0 || text.size() > limit) return std::nullopt;
   return text;
 }
 
@@ -125,6 +136,48 @@ std::optional<Pid> parentOf(Pid pid) {
 }
 
 }  // namespace
+
+std::optional<std::string> desktopIdOfBusName(std::string_view name, Pid pid) {
+  // A file name: no unique name (":1.42"), no path, no hidden file.
+  if (name.empty() || name.front() == ':' || name.front() == '.' ||
+      name.find('/') != std::string_view::npos || name == "org.freedesktop.DBus") {
+    return std::nullopt;
+  }
+  consumeSuffix(name, "-" + std::to_string(pid));
+  if (name.empty()) return std::nullopt;
+  return std::string(name);
+}
+
+bool desktopFileExists(const std::string& id) {
+  static const std::vector<std::string> folders = [] {
+    std::vector<std::string> found;
+    const char* home = std::getenv("HOME");
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome != nullptr && *dataHome == '/') {
+      found.push_back(dataHome);
+    } else if (home != nullptr && *home == '/') {
+      found.push_back(std::string(home) + "/.local/share");
+    }
+    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    std::string dirs =
+        dataDirs != nullptr && *dataDirs != '\0' ? dataDirs : "/usr/local/share:/usr/share";
+    // A few folders are real; the rest of an overlong list is not looked at.
+    constexpr std::size_t maxFolders = 8;
+    for (std::string_view dir : split(dirs, ':')) {
+      if (found.size() >= maxFolders) break;
+      if (!dir.empty() && dir.front() == '/') found.emplace_back(dir);
+    }
+    for (std::string& folder : found) folder += "/applications/";
+    return found;
+  }();
+  for (const std::string& folder : folders) {
+    struct stat status {};
+    if (::stat((folder + id + ".desktop").c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+      return true;
+    }
+  }
+  return false;
+}
 
 std::optional<std::string> flatpakNameFromInfo(std::string_view keyFile) {
   bool inApplication = false;

@@ -1,5 +1,6 @@
 // Who an application is, as the desktop itself knows it: the Flatpak
-// sandbox it runs in and the systemd unit its launcher put it in.
+// sandbox it runs in, the systemd unit its launcher put it in and the
+// desktop file its well-known bus name stands for.
 #pragma once
 
 #include <optional>
@@ -29,5 +30,16 @@ std::optional<std::string> flatpakApplicationId(Pid pid);
 // for the process the launcher started: a child that inherited its parent's
 // unit (a program run from a terminal) is not that application.
 std::optional<std::string> launchedApplicationId(Pid pid);
+
+// The desktop-file id a well-known session bus name owned by the process
+// would stand for: the name itself (GApplication, KDE's unique
+// applications), or without a trailing "-<pid>" (KDE applications that run
+// once per process). Nothing for a unique name or the bus's own.
+std::optional<std::string> desktopIdOfBusName(std::string_view name, Pid pid);
+
+// Whether a desktop file with that id is installed: NAME.desktop in the
+// applications folder of $XDG_DATA_HOME or of one of $XDG_DATA_DIRS (their
+// defaults when unset).
+bool desktopFileExists(const std::string& id);
 
 }  // namespace focusctl::platform::identity

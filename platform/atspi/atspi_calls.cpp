@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -10,6 +11,14 @@ namespace {
 
 template <typename T>
 using Reader = bool (*)(sd_bus_message*, T&);
+
+// Arguments travel with the call as values of its own; a text is handed to
+// sd-bus from the copy the call keeps.
+template <typename T>
+T wireArgument(const T& value) {
+  return value;
+}
+inline const char* wireArgument(const std::string& value) { return value.c_str(); }
 
 // Sends the method with its arguments, which must match its wire signature;
 // the reply is read only when its signature is the one the wire names.
@@ -26,7 +35,7 @@ Reply<T> callMethod(const ObjectRef& target, const wire::Method& method, Reader<
                         (void)call;
                         return 0;
                       } else {
-                        return sd_bus_message_append(call, in.c_str(), args...);
+                        return sd_bus_message_append(call, in.c_str(), wireArgument(args)...);
                       }
                     });
   return Reply<T>(slot);
@@ -75,68 +84,78 @@ bool readDouble(sd_bus_message* message, double& value) {
   return sd_bus_message_read_basic(message, 'd', &value) > 0;
 }
 
-// One (so); 0 at the end of an enclosing array.
-int readOneRef(sd_bus_message* message, ObjectRef& value) {
-  const char* busName = nullptr;
-  const char* path = nullptr;
-  int read = sd_bus_message_read(message, "(so)", &busName, &path);
-  if (read > 0) value = {busName, path};
-  return read;
+// Reads an array's entries one by one (readOne: 1 for one more, 0 at the
+// end, negative on error) and keeps at most maxListed of them: the rest
+// are read past, so a list an application makes enormous costs no memory.
+template <typename ReadOne>
+bool readArray(sd_bus_message* message, const char* contents, ReadOne readOne) {
+  if (sd_bus_message_enter_container(message, 'a', contents) <= 0) return false;
+  int read = 0;
+  for (std::size_t entries = 0; (read = readOne(entries < maxListed)) > 0; ++entries) {
+  }
+  return read == 0 && sd_bus_message_exit_container(message) >= 0;
 }
 
-bool readRef(sd_bus_message* message, ObjectRef& value) { return readOneRef(message, value) > 0; }
+bool readRef(sd_bus_message* message, ObjectRef& value) {
+  const char* busName = nullptr;
+  const char* path = nullptr;
+  if (sd_bus_message_read(message, "(so)", &busName, &path) <= 0) return false;
+  value = {busName, path};
+  return true;
+}
 
 bool readRefs(sd_bus_message* message, std::vector<ObjectRef>& value) {
-  if (sd_bus_message_enter_container(message, 'a', "(so)") <= 0) return false;
-  ObjectRef ref;
-  int read = 0;
-  while ((read = readOneRef(message, ref)) > 0) value.push_back(std::move(ref));
-  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+  return readArray(message, "(so)", [&](bool keep) {
+    const char* busName = nullptr;
+    const char* path = nullptr;
+    int read = sd_bus_message_read(message, "(so)", &busName, &path);
+    if (read > 0 && keep) value.push_back({busName, path});
+    return read;
+  });
 }
 
 bool readStrings(sd_bus_message* message, std::vector<std::string>& value) {
-  if (sd_bus_message_enter_container(message, 'a', "s") <= 0) return false;
-  const char* text = nullptr;
-  int read = 0;
-  while ((read = sd_bus_message_read_basic(message, 's', &text)) > 0) value.emplace_back(text);
-  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+  return readArray(message, "s", [&](bool keep) {
+    const char* text = nullptr;
+    int read = sd_bus_message_read_basic(message, 's', &text);
+    if (read > 0 && keep) value.emplace_back(text);
+    return read;
+  });
 }
 
 bool readStates(sd_bus_message* message, StateBits& value) {
-  if (sd_bus_message_enter_container(message, 'a', "u") <= 0) return false;
-  std::uint32_t word = 0;
   int shift = 0;
-  int read = 0;
-  while ((read = sd_bus_message_read_basic(message, 'u', &word)) > 0) {
-    if (shift < 64) value |= StateBits{word} << shift;
-    shift += 32;
-  }
-  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+  return readArray(message, "u", [&](bool) {
+    std::uint32_t word = 0;
+    int read = sd_bus_message_read_basic(message, 'u', &word);
+    if (read > 0 && shift < 64) value |= StateBits{word} << shift;
+    shift = std::min(shift + 32, 64);
+    return read;
+  });
 }
 
 bool readAttributes(sd_bus_message* message, Attributes& value) {
-  if (sd_bus_message_enter_container(message, 'a', "{ss}") <= 0) return false;
-  const char* key = nullptr;
-  const char* text = nullptr;
-  int read = 0;
-  while ((read = sd_bus_message_read(message, "{ss}", &key, &text)) > 0) {
-    value.insert_or_assign(key, text);
-  }
-  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+  return readArray(message, "{ss}", [&](bool keep) {
+    const char* key = nullptr;
+    const char* text = nullptr;
+    int read = sd_bus_message_read(message, "{ss}", &key, &text);
+    if (read > 0 && keep) value.insert_or_assign(key, text);
+    return read;
+  });
 }
 
 bool readRelations(sd_bus_message* message, std::vector<Relation>& value) {
-  if (sd_bus_message_enter_container(message, 'a', "(ua(so))") <= 0) return false;
-  int entered = 0;
-  while ((entered = sd_bus_message_enter_container(message, 'r', "ua(so)")) > 0) {
+  return readArray(message, "(ua(so))", [&](bool keep) {
+    int entered = sd_bus_message_enter_container(message, 'r', "ua(so)");
+    if (entered <= 0) return entered;
     Relation relation;
     if (!readUint32(message, relation.type) || !readRefs(message, relation.targets) ||
         sd_bus_message_exit_container(message) < 0) {
-      return false;
+      return -1;
     }
-    value.push_back(std::move(relation));
-  }
-  return entered == 0 && sd_bus_message_exit_container(message) >= 0;
+    if (keep) value.push_back(std::move(relation));
+    return 1;
+  });
 }
 
 bool readRect(sd_bus_message* message, Rect& value) {
@@ -144,16 +163,19 @@ bool readRect(sd_bus_message* message, Rect& value) {
                              &value.height) > 0;
 }
 
+bool readSpan(sd_bus_message* message, Span& value) {
+  return sd_bus_message_read(message, "ii", &value.start, &value.end) > 0;
+}
+
 bool readActions(sd_bus_message* message, std::vector<ActionInfo>& value) {
-  if (sd_bus_message_enter_container(message, 'a', "(sss)") <= 0) return false;
-  const char* name = nullptr;
-  const char* description = nullptr;
-  const char* keyBinding = nullptr;
-  int read = 0;
-  while ((read = sd_bus_message_read(message, "(sss)", &name, &description, &keyBinding)) > 0) {
-    value.push_back({name, description, keyBinding});
-  }
-  return read == 0 && sd_bus_message_exit_container(message) >= 0;
+  return readArray(message, "(sss)", [&](bool keep) {
+    const char* name = nullptr;
+    const char* description = nullptr;
+    const char* keyBinding = nullptr;
+    int read = sd_bus_message_read(message, "(sss)", &name, &description, &keyBinding);
+    if (read > 0 && keep) value.push_back({name, description, keyBinding});
+    return read;
+  });
 }
 
 const ObjectRef& busDaemon() {
@@ -230,7 +252,32 @@ Reply<std::int32_t> characterCount(const ObjectRef& object) {
 }
 
 Reply<bool> setTextContents(const ObjectRef& object, std::string_view text) {
-  return callMethod(object, wire::setTextContents, readBool, std::string(text).c_str());
+  return callMethod(object, wire::setTextContents, readBool, std::string(text));
+}
+
+Reply<std::int32_t> caretOffset(const ObjectRef& object) {
+  return getProperty(object, wire::caretOffset, readInt32);
+}
+
+Reply<bool> setCaretOffset(const ObjectRef& object, std::int32_t offset) {
+  return callMethod(object, wire::setCaretOffset, readBool, offset);
+}
+
+Reply<std::int32_t> selectionCount(const ObjectRef& object) {
+  return callMethod(object, wire::getNSelections, readInt32);
+}
+
+Reply<Span> selection(const ObjectRef& object, std::int32_t index) {
+  return callMethod(object, wire::getSelection, readSpan, index);
+}
+
+Reply<bool> insertText(const ObjectRef& object, std::int32_t position, std::string_view text,
+                       std::int32_t length) {
+  return callMethod(object, wire::insertText, readBool, position, std::string(text), length);
+}
+
+Reply<bool> deleteText(const ObjectRef& object, std::int32_t start, std::int32_t end) {
+  return callMethod(object, wire::deleteText, readBool, start, end);
 }
 
 Reply<std::vector<ActionInfo>> actions(const ObjectRef& object) {
@@ -254,13 +301,15 @@ Reply<double> currentValue(const ObjectRef& object) {
 }
 
 Reply<std::vector<ObjectRef>> matchesWithStates(const ObjectRef& object, StateBits wanted,
-                                                std::int32_t count) {
-  auto low = static_cast<std::int32_t>(wanted & 0xffffffffU);
-  auto high = static_cast<std::int32_t>(wanted >> 32);
-  // States (two words), then empty attributes, roles and interfaces, each
-  // with "match all"; not inverted; canonical order; traversing.
-  return callMethod(object, wire::getMatches, readRefs, 2U, low, high, wire::matchAll, 0U,
-                    wire::matchAll, 0U, wire::matchAll, 0U, wire::matchAll, 0,
+                                                std::int32_t count, RoleBits roles) {
+  auto low = [](std::uint64_t bits) { return static_cast<std::int32_t>(bits & 0xffffffffU); };
+  auto high = [](std::uint64_t bits) { return static_cast<std::int32_t>(bits >> 32); };
+  // States (two words), empty attributes, roles (two words, any of them;
+  // none: every role), empty interfaces; not inverted; canonical order;
+  // traversing.
+  return callMethod(object, wire::getMatches, readRefs, 2U, low(wanted), high(wanted),
+                    wire::matchAll, 0U, wire::matchAll, 2U, low(roles), high(roles),
+                    roles != 0 ? wire::matchAny : wire::matchAll, 0U, wire::matchAll, 0,
                     wire::sortCanonical, count, 1);
 }
 
@@ -273,7 +322,7 @@ Reply<std::string> toolkitVersion(const ObjectRef& application) {
 }
 
 Reply<std::uint32_t> connectionPid(const std::string& busName) {
-  return callMethod(busDaemon(), wire::getConnectionPid, readUint32, busName.c_str());
+  return callMethod(busDaemon(), wire::getConnectionPid, readUint32, busName);
 }
 
 }  // namespace focusctl::platform::atspi::calls

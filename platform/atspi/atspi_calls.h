@@ -46,6 +46,11 @@ struct ActionInfo {
 
 using Attributes = std::map<std::string, std::string>;
 
+// The most entries kept of any list an application answers (children,
+// matches, attributes, actions, ...); the rest are read past unkept. Far
+// above what real applications list in one answer.
+inline constexpr std::size_t maxListed = 50'000;
+
 // The registry's root: its children are the applications' roots
 // (atspi_get_desktop).
 ObjectRef desktop();
@@ -81,6 +86,22 @@ Reply<std::int32_t> characterCount(const ObjectRef& object);
 // EditableText (atspi_editable_text_set_text_contents).
 Reply<bool> setTextContents(const ObjectRef& object, std::string_view text);
 
+// The caret and the selections (atspi_text_get_caret_offset,
+// atspi_text_set_caret_offset, atspi_text_get_n_selections,
+// atspi_text_get_selection), and edits at an offset
+// (atspi_editable_text_insert_text, atspi_editable_text_delete_text).
+struct Span {
+  std::int32_t start = 0;
+  std::int32_t end = 0;
+};
+Reply<std::int32_t> caretOffset(const ObjectRef& object);
+Reply<bool> setCaretOffset(const ObjectRef& object, std::int32_t offset);
+Reply<std::int32_t> selectionCount(const ObjectRef& object);
+Reply<Span> selection(const ObjectRef& object, std::int32_t index);
+Reply<bool> insertText(const ObjectRef& object, std::int32_t position, std::string_view text,
+                       std::int32_t length);
+Reply<bool> deleteText(const ObjectRef& object, std::int32_t start, std::int32_t end);
+
 // Action: every action's name, description and key binding in one call
 // (atspi_action_get_n_actions with atspi_action_get_action_name), one name,
 // and performing one (atspi_action_do_action).
@@ -93,9 +114,12 @@ Reply<bool> doAction(const ObjectRef& object, std::int32_t index);
 Reply<double> currentValue(const ObjectRef& object);
 
 // Collection: up to count descendants (0: all) that hold every state in
-// wanted, in document order (atspi_collection_get_matches).
+// wanted and, where roles names some, have one of them, in document order
+// (atspi_collection_get_matches).
+using RoleBits = std::uint64_t;  // roles below 64, a bit each
+constexpr RoleBits roleBit(AtspiRole role) { return RoleBits{1} << role; }
 Reply<std::vector<ObjectRef>> matchesWithStates(const ObjectRef& object, StateBits wanted,
-                                                std::int32_t count);
+                                                std::int32_t count, RoleBits roles = 0);
 
 // Application (atspi_accessible_get_toolkit_name and _version).
 Reply<std::string> toolkitName(const ObjectRef& application);

@@ -64,9 +64,13 @@ inline constexpr std::string_view busLauncherName = "org.a11y.Bus";
 inline constexpr std::string_view busLauncherPath = "/org/a11y/bus";
 
 // The bus daemon.
+inline constexpr std::string_view busDaemonName = "org.freedesktop.DBus";
+inline constexpr std::string_view busDaemonPath = "/org/freedesktop/DBus";
 inline constexpr Method getConnectionPid{"org.freedesktop.DBus",
                                          "GetConnectionUnixProcessID", "s", "u"};
 inline constexpr Method nameHasOwner{"org.freedesktop.DBus", "NameHasOwner", "s", "b"};
+inline constexpr Method startServiceByName{"org.freedesktop.DBus", "StartServiceByName", "su",
+                                           "u"};
 
 inline constexpr Method propertyGet{propertiesInterface, "Get", "ss", "v"};
 
@@ -94,6 +98,14 @@ inline constexpr unsigned windowCoordinates = 1;
 inline constexpr Method getText{textInterface, "GetText", "ii", "s"};
 inline constexpr Property characterCount{textInterface, "CharacterCount", "i"};
 inline constexpr Method setTextContents{editableTextInterface, "SetTextContents", "s", "b"};
+// The caret and the selection (offsets in the toolkit's own count), and
+// the edits at them: InsertText's last argument is the text's length.
+inline constexpr Property caretOffset{textInterface, "CaretOffset", "i"};
+inline constexpr Method setCaretOffset{textInterface, "SetCaretOffset", "i", "b"};
+inline constexpr Method getNSelections{textInterface, "GetNSelections", "", "i"};
+inline constexpr Method getSelection{textInterface, "GetSelection", "i", "ii"};
+inline constexpr Method insertText{editableTextInterface, "InsertText", "isi", "b"};
+inline constexpr Method deleteText{editableTextInterface, "DeleteText", "ii", "b"};
 
 // Action.
 inline constexpr Method getActions{actionInterface, "GetActions", "", "a(sss)"};
@@ -109,6 +121,7 @@ inline constexpr Property currentValue{valueInterface, "CurrentValue", "d"};
 inline constexpr Method getMatches{collectionInterface, "GetMatches",
                                    "(aiia{ss}iaiiasib)uib", "a(so)"};
 inline constexpr int matchAll = 1;
+inline constexpr int matchAny = 2;
 inline constexpr unsigned sortCanonical = 1;
 
 // Application.
@@ -126,6 +139,13 @@ inline constexpr Signal focusedChanged{objectEvents, "StateChanged",
                                        "object:state-changed:focused", "focused"};
 inline constexpr Signal activeChanged{objectEvents, "StateChanged",
                                       "object:state-changed:active", "active"};
+// A toggle's value is its state: checked, pressed or selected.
+inline constexpr Signal checkedChanged{objectEvents, "StateChanged",
+                                       "object:state-changed:checked", "checked"};
+inline constexpr Signal pressedChanged{objectEvents, "StateChanged",
+                                       "object:state-changed:pressed", "pressed"};
+inline constexpr Signal selectedChanged{objectEvents, "StateChanged",
+                                        "object:state-changed:selected", "selected"};
 inline constexpr Signal textChanged{objectEvents, "TextChanged", "object:text-changed", ""};
 inline constexpr Signal valueChanged{objectEvents, "PropertyChange",
                                      "object:property-change:accessible-value",

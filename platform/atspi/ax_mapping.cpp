@@ -5,12 +5,12 @@
 #include <cctype>
 
 namespace focusctl::platform::atspi {
-namespace {
-
 bool isTextFieldRole(AtspiRole role) {
   return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY ||
          role == ATSPI_ROLE_PASSWORD_TEXT || role == ATSPI_ROLE_EDITBAR;
 }
+
+namespace {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
@@ -268,13 +268,13 @@ bool nameIsPlaceholder(std::optional<std::string_view> nameFrom) {
 
 Liveness livenessFromErrorName(std::string_view errorName) {
   // The bus says the application is gone; the application says the object
-  // (or, for GDBus-based toolkits, its interface at that path) is gone.
-  static constexpr std::array<std::string_view, 5> gone = {
+  // is gone. An unknown method or interface says only that the element
+  // lacks it (GDBus-based toolkits also answer so for an object that is
+  // gone, which asking its state then tells).
+  static constexpr std::array<std::string_view, 3> gone = {
       "org.freedesktop.DBus.Error.ServiceUnknown",
       "org.freedesktop.DBus.Error.NameHasNoOwner",
       "org.freedesktop.DBus.Error.UnknownObject",
-      "org.freedesktop.DBus.Error.UnknownInterface",
-      "org.freedesktop.DBus.Error.UnknownMethod",
   };
   if (std::find(gone.begin(), gone.end(), errorName) != gone.end()) {
     return Liveness::vanished;

@@ -32,6 +32,9 @@ std::string_view axRole(const RoleFacts& facts);
 // The empty text when the element has no subrole.
 std::string_view axSubrole(const RoleFacts& facts);
 
+// The text-entry roles: text, entry, password text, editbar.
+bool isTextFieldRole(AtspiRole role);
+
 // A password entry: its value is never read.
 bool isSecureText(const RoleFacts& facts);
 

@@ -8,11 +8,12 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
-#include <set>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "platform/atspi/bounded_map.h"
+#include "platform/atspi/freshness.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform::atspi::bus {
@@ -53,11 +54,17 @@ std::deque<Unsent> unsent;
 
 std::function<void(const Event&)> eventHandler;
 std::function<void(const NameChange&)> nameHandler;
+std::function<void(bool)> connectionHandler;
+// Signals and name changes wait here while a call waits; however fast the
+// applications send, only the latest are kept (the oldest would be
+// superseded anyway).
+constexpr std::size_t maxQueued = 4096;
 std::deque<Event> queuedEvents;
 std::deque<NameChange> queuedNameChanges;
 std::deque<std::shared_ptr<detail::Pending>> queuedThens;
-// Unique names that have left the bus; never reused while it lives.
-std::set<std::string> departed;
+// Unique names that have left the bus, the latest ones; never reused while
+// it lives.
+BoundedMap<std::string, bool> departed(1024);
 std::vector<const wire::Signal*> listened;
 
 struct Timer {
@@ -77,6 +84,28 @@ std::string terminated(std::string_view text) { return std::string(text); }
 
 bool nonEmpty(const char* value) { return value != nullptr && value[0] != '\0'; }
 
+// One call that waits for its reply, on a connection that is not (yet)
+// the process's own, so no loop is bypassed; null when it failed. Its
+// destination is not started for it.
+MessagePtr callAndWait(sd_bus* bus, std::string_view destination, std::string_view path,
+                       const wire::Method& method, const detail::Appender& append) {
+  sd_bus_message* call = nullptr;
+  if (sd_bus_message_new_method_call(bus, &call, terminated(destination).c_str(),
+                                     terminated(path).c_str(),
+                                     terminated(method.interface).c_str(),
+                                     terminated(method.member).c_str()) < 0) {
+    return nullptr;
+  }
+  MessagePtr owned(call);
+  sd_bus_message_set_auto_start(call, 0);
+  if (append && append(call) < 0) return nullptr;
+  sd_bus_message* reply = nullptr;
+  if (sd_bus_call(bus, call, std::uint64_t{callTimeoutMs} * 1000, nullptr, &reply) < 0) {
+    return nullptr;
+  }
+  return MessagePtr(reply);
+}
+
 // The accessibility bus's address as the session bus's launcher announces
 // it. The launcher is not started for us: without it running no
 // application is accessible anyway.
@@ -84,23 +113,10 @@ std::optional<std::string> addressFromSessionBus() {
   sd_bus* raw = nullptr;
   if (sd_bus_open_user(&raw) < 0) return std::nullopt;
   BusPtr session(raw);
-  sd_bus_message* call = nullptr;
-  if (sd_bus_message_new_method_call(session.get(), &call,
-                                     terminated(wire::busLauncherName).c_str(),
-                                     terminated(wire::busLauncherPath).c_str(),
-                                     terminated(wire::getBusAddress.interface).c_str(),
-                                     terminated(wire::getBusAddress.member).c_str()) < 0) {
-    return std::nullopt;
-  }
-  MessagePtr owned(call);
-  sd_bus_message_set_auto_start(call, 0);
-  sd_bus_message* reply = nullptr;
-  if (sd_bus_call(session.get(), call, std::uint64_t{callTimeoutMs} * 1000, nullptr, &reply) < 0) {
-    return std::nullopt;
-  }
-  MessagePtr ownedReply(reply);
+  MessagePtr reply = callAndWait(session.get(), wire::busLauncherName, wire::busLauncherPath,
+                                 wire::getBusAddress, nullptr);
   const char* address = nullptr;
-  if (sd_bus_message_read_basic(reply, 's', &address) < 0 || !nonEmpty(address)) {
+  if (!reply || sd_bus_message_read_basic(reply.get(), 's', &address) < 0 || !nonEmpty(address)) {
     return std::nullopt;
   }
   return std::string(address);
@@ -185,7 +201,11 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
     bool timedOut = name == wire::noReply &&
                     Clock::now() - pending->sentAt >=
                         std::chrono::milliseconds(pending->timeoutMs);
-    if (timedOut) hungSince[pending->destination] = Clock::now();
+    // Only a call given its whole time says the application hangs; one
+    // cut short by the budget says nothing of it.
+    if (timedOut && pending->timeoutMs >= callTimeoutMs) {
+      hungSince[pending->destination] = Clock::now();
+    }
     finishShared(pending, timedOut, std::move(name));
   } else {
     pending->outcome.done = true;
@@ -282,6 +302,7 @@ int onSignal(sd_bus_message* message, void*, sd_bus_error*) {
   const char* path = sd_bus_message_get_path(message);
   if (event.signal == nullptr || sender == nullptr || path == nullptr) return 0;
   event.source = {sender, path};
+  if (queuedEvents.size() >= maxQueued) queuedEvents.pop_front();
   queuedEvents.push_back(std::move(event));
   return 0;
 }
@@ -293,7 +314,11 @@ int onNameOwnerChangedSignal(sd_bus_message* message, void*, sd_bus_error*) {
   if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
   // Known at once, even inside a call's wait: what a departed application
   // answered before it left is not served as current.
-  if (name[0] == ':' && newOwner[0] == '\0') departed.insert(name);
+  if (name[0] == ':' && newOwner[0] == '\0') {
+    departed.put(name, true);
+    hungSince.erase(name);
+  }
+  if (queuedNameChanges.size() >= maxQueued) queuedNameChanges.pop_front();
   queuedNameChanges.push_back({name, oldOwner, newOwner});
   return 0;
 }
@@ -323,21 +348,44 @@ void registerWithRegistry(const wire::Signal& signal) {
   sd_bus_send(theBus, call, nullptr);
 }
 
+// Each handler the loop runs has a one-shot command's time for its calls,
+// so that a hostile application cannot hold the watcher up for longer; a
+// handler run while a command waits keeps the command's own budget.
+constexpr std::chrono::milliseconds deliveryBudget{1600};
+
+class Delivery {
+ public:
+  Delivery() : own_(!budgetEnd) {
+    if (own_) budgetEnd = Clock::now() + deliveryBudget;
+  }
+  ~Delivery() {
+    if (own_) budgetEnd.reset();
+  }
+  Delivery(const Delivery&) = delete;
+  Delivery& operator=(const Delivery&) = delete;
+
+ private:
+  bool own_;
+};
+
 void deliverQueued() {
   while (!queuedThens.empty()) {
     std::shared_ptr<detail::Pending> done = std::move(queuedThens.front());
     queuedThens.pop_front();
     std::function<void()> then = std::move(done->then);
+    Delivery delivery;
     if (then) then();
   }
   while (!queuedNameChanges.empty()) {
     NameChange change = std::move(queuedNameChanges.front());
     queuedNameChanges.pop_front();
+    Delivery delivery;
     if (nameHandler) nameHandler(change);
   }
   while (!queuedEvents.empty()) {
     Event event = std::move(queuedEvents.front());
     queuedEvents.pop_front();
+    Delivery delivery;
     if (eventHandler) eventHandler(event);
   }
 }
@@ -353,6 +401,7 @@ void runDueTimers() {
     if (timer == timers.end()) continue;  // cancelled by an earlier one
     std::function<void()> callback = std::move(timer->second.callback);
     timers.erase(timer);
+    Delivery delivery;
     callback();
   }
 }
@@ -380,17 +429,33 @@ int pollTimeout() {
   return timeout;
 }
 
+// Asks for the signal's events: its own match rule (signals sharing
+// interface and member, StateChanged for focused and for active, are told
+// apart by the detail) and its registration with the registry.
+void subscribe(const wire::Signal& signal) {
+  sd_bus_add_match_async(theBus, nullptr, matchRule(signal).c_str(), onSignal, nullptr,
+                         nullptr);
+  registerWithRegistry(signal);
+}
+
+// The connection becomes the process's own, with what is listened for in
+// place on it: the name changes and every signal (none yet on the first
+// connect).
+void adopt(sd_bus* bus) {
+  theBus = bus;
+  sd_bus_add_match_async(theBus, nullptr, terminated(wire::nameOwnerChangedRule).c_str(),
+                         onNameOwnerChangedSignal, nullptr, nullptr);
+  for (const wire::Signal* signal : listened) subscribe(*signal);
+}
+
 }  // namespace
 
 bool connected() {
-  static const bool ok = [] {
-    theBus = connect();
-    if (theBus == nullptr) return false;
-    sd_bus_add_match_async(theBus, nullptr, terminated(wire::nameOwnerChangedRule).c_str(),
-                           onNameOwnerChangedSignal, nullptr, nullptr);
+  static const bool tried = [] {
+    if (sd_bus* bus = connect()) adopt(bus);
     return true;
   }();
-  return ok && theBus != nullptr;
+  return tried && theBus != nullptr;
 }
 
 std::string uniqueName() {
@@ -408,6 +473,14 @@ bool isHung(const std::string& busName) {
 }
 
 void setCallBudget(std::chrono::milliseconds budget) { budgetEnd = Clock::now() + budget; }
+
+std::optional<std::chrono::milliseconds> budgetLeft() {
+  if (!budgetEnd) return std::nullopt;
+  return std::max(std::chrono::milliseconds(0),
+                  std::chrono::duration_cast<std::chrono::milliseconds>(*budgetEnd - Clock::now()));
+}
+
+bool outOfTime() { return budgetEnd && Clock::now() >= *budgetEnd; }
 
 namespace detail {
 
@@ -462,15 +535,15 @@ void onNameOwnerChanged(std::function<void(const NameChange&)> handler) {
   nameHandler = std::move(handler);
 }
 
+void onConnectionChange(std::function<void(bool)> handler) {
+  connectionHandler = std::move(handler);
+}
+
 void listenFor(const wire::Signal& signal) {
   if (!connected()) return;
   if (std::find(listened.begin(), listened.end(), &signal) != listened.end()) return;
-  // Signals sharing interface and member (StateChanged for focused and for
-  // active) each get their own rule, narrowed by the detail.
   listened.push_back(&signal);
-  sd_bus_add_match_async(theBus, nullptr, matchRule(signal).c_str(), onSignal, nullptr,
-                         nullptr);
-  registerWithRegistry(signal);
+  subscribe(signal);
 }
 
 void listenAgain() {
@@ -495,6 +568,7 @@ void callReadable(int fd) {
   for (auto watched = readables.begin(); watched != readables.end(); ++watched) {
     if (watched->fd != fd) continue;
     std::function<bool()> readable = watched->readable;
+    Delivery delivery;
     if (!readable()) {
       std::erase_if(readables, [fd](const Readable& entry) { return entry.fd == fd; });
     }
@@ -506,6 +580,54 @@ void callReadable(int fd) {
 
 namespace {
 
+void lookForTheBus();
+
+// The bus is gone: whatever waits on it fails, what was learnt of its
+// names goes with it, and it is looked for again until it is back; what
+// else is watched still runs meanwhile.
+void lose() {
+  failEverything();
+  BusPtr gone(std::exchange(theBus, nullptr));
+  departed.clear();
+  hungSince.clear();
+  queuedEvents.clear();
+  queuedNameChanges.clear();
+  addTimer(std::chrono::milliseconds(reconnectMs), lookForTheBus);
+  if (connectionHandler) connectionHandler(false);
+}
+
+// A bus is back once its registry runs: the bus starts it when asked (as
+// for any first call to it) where it can, and until it runs no application
+// can be reached there (one that registers starts it too).
+bool registryRuns(sd_bus* bus) {
+  const std::string registry(wire::registryName);
+  if (callAndWait(bus, wire::busDaemonName, wire::busDaemonPath, wire::startServiceByName,
+                  [&registry](sd_bus_message* call) {
+                    return sd_bus_message_append(call, "su", registry.c_str(), 0u);
+                  })) {
+    return true;
+  }
+  MessagePtr owner = callAndWait(bus, wire::busDaemonName, wire::busDaemonPath,
+                                 wire::nameHasOwner, [&registry](sd_bus_message* call) {
+                                   return sd_bus_message_append(call, "s", registry.c_str());
+                                 });
+  int owned = 0;
+  return owner && sd_bus_message_read_basic(owner.get(), 'b', &owned) >= 0 && owned != 0;
+}
+
+void lookForTheBus() {
+  // The address is read anew, the root window's property included: a bus
+  // started again has a new one.
+  desktopMayHaveChanged();
+  BusPtr bus(connect());
+  if (!bus || !registryRuns(bus.get())) {
+    addTimer(std::chrono::milliseconds(reconnectMs), lookForTheBus);
+    return;
+  }
+  adopt(bus.release());
+  if (connectionHandler) connectionHandler(true);
+}
+
 // The loop, until the time given (without one, for good).
 void serveLoop(std::optional<Clock::time_point> until) {
   for (;;) {
@@ -515,9 +637,7 @@ void serveLoop(std::optional<Clock::time_point> until) {
       for (;;) {
         int processed = sd_bus_process(theBus, nullptr);
         if (processed < 0) {
-          // The bus is gone: what else is watched still runs.
-          failEverything();
-          theBus = nullptr;
+          lose();
           break;
         }
         if (processed == 0) break;

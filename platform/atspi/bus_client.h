@@ -15,17 +15,18 @@
 // Timeouts. Each call may take callTimeoutMs. An application that let a
 // call time out is taken as hung for hungForMs: calls to it fail at once
 // meanwhile, so a stopped application costs one timeout, not one per call
-// (calls already in flight together expire together). A caller may also
-// set a budget for all further calls (setCallBudget); nothing does today,
-// since a slow but live toolkit (a GTK 4 walk of 10,000 elements) must be
-// allowed to finish.
+// (calls already in flight together expire together). A one-shot command
+// sets a budget for all its calls (setCallBudget): whatever the application
+// does, every call ends by then, and loops over what applications report
+// stop asking once outOfTime() says so.
 //
 // Events, for a consumer such as the watcher:
 //   1. onEvent(handler) once, then listenFor(wire::focusedChanged) and the
 //      like for each signal it needs (each adds a match rule for just that
 //      signal and asks the registry to have applications send it).
 //   2. onNameOwnerChanged(handler) for applications leaving the bus and
-//      the registry restarting (then call listenAgain()).
+//      the registry restarting (then call listenAgain()), and
+//      onConnectionChange(handler) for the bus itself going and coming back.
 //   3. runForever(). Handlers run only from the loop, never from inside a
 //      call's wait, so a handler may make calls and read them. Timers
 //      (addTimer) and watchReadable (the X11 connection) run from the same
@@ -40,6 +41,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/atspi/atspi_wire.h"
 
@@ -62,22 +64,29 @@ struct ObjectRef {
 // Connects on first use and keeps the connection for the process: the
 // address from AT_SPI_BUS_ADDRESS, else from the X11 root window's
 // AT_SPI_BUS, else from the session bus's org.a11y.Bus (which is not started
-// for us if it is not running). False when none leads to a bus. Never
+// for us if it is not running). False when none leads to a bus, and while
+// the loop has found the bus lost until it has connected again. Never
 // launches a bus; writes nothing to standard error.
 bool connected();
 // Our own unique name on the bus; empty without a connection.
 std::string uniqueName();
 
 // The unique name has left the bus (its application is gone), as far as
-// the messages received so far tell.
+// the messages received so far tell; only the latest departures are kept,
+// and a call to an older one finds it gone anyway.
 bool hasLeft(const std::string& busName);
 
 // The application let a call time out within the last hungForMs.
 bool isHung(const std::string& busName);
 
 // From now on, every call ends within the budget (the remaining time
-// shortens each call's timeout); without one only callTimeoutMs holds.
+// shortens each call's timeout, and a call made after it fails at once);
+// without one only callTimeoutMs holds.
 void setCallBudget(std::chrono::milliseconds budget);
+// What is left of the budget; nothing without one.
+std::optional<std::chrono::milliseconds> budgetLeft();
+// The budget has run out: nothing more is worth asking.
+bool outOfTime();
 
 // The result of one call.
 struct Outcome {
@@ -132,11 +141,19 @@ class Reply {
     detail::awaitDone(*slot_);
     return slot_->value ? &*slot_->value : nullptr;
   }
+  // The value itself, moved out of the reply (waits like get).
+  std::optional<T> take() {
+    detail::awaitDone(*slot_);
+    return std::exchange(slot_->value, std::nullopt);
+  }
   // How the call ended (waits like get).
   const Outcome& outcome() {
     detail::awaitDone(*slot_);
     return slot_->outcome;
   }
+  // Whether the call has ended, without waiting: its reply is taken in
+  // whenever the connection is served (another call's wait, runFor).
+  bool ended() const { return slot_->outcome.done; }
   // Without waiting: done runs from the loop (runForever) once the reply
   // is in, never from inside another call's wait.
   void then(std::function<void()> done) {
@@ -175,6 +192,13 @@ struct NameChange {
   std::string newOwner;
 };
 void onNameOwnerChanged(std::function<void(const NameChange&)> handler);
+
+// The loop found the connection lost (false), and later connected again
+// (true): it looks for the bus every reconnectMs, where the first connect
+// found it, and once back the match rules and the events listened for are
+// in place again. Names learnt on the old bus mean nothing on the new one.
+inline constexpr int reconnectMs = 500;
+void onConnectionChange(std::function<void(bool connected)> handler);
 
 // The loop.
 using TimerId = std::uint64_t;

@@ -33,6 +33,14 @@ Liveness probe(const ObjectRef& element) {
     return calls::hasState(*bits, ATSPI_STATE_DEFUNCT) ? Liveness::vanished : Liveness::alive;
   }
   if (states.outcome().timedOut) unresponsive()[element.bus].set(true);
+  // GDBus answers UnknownMethod for a path it no longer exports; an
+  // application that merely lacks GetState still answers its role.
+  const std::string& error = states.outcome().errorName;
+  if (error == wire::unknownMethod || error == "org.freedesktop.DBus.Error.UnknownInterface") {
+    auto role = calls::role(element);
+    if (role.get() != nullptr) return Liveness::alive;
+    return role.outcome().timedOut ? Liveness::unreachable : Liveness::vanished;
+  }
   return livenessOf(states.outcome());
 }
 

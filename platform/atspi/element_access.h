@@ -19,6 +19,11 @@ CopiedAttribute copyElementAttribute(ElementFacts& element,
 // "AXValue" written through EditableText, and checked by reading it back.
 ResultCode setElementValue(ElementFacts& element, std::string_view text);
 
+// "AXSelectedText" written: the selection replaced by the text, or the text
+// inserted at the caret, and the caret after it; checked by reading back,
+// and a change made only in part is undone.
+ResultCode replaceSelection(ElementFacts& element, std::string_view text);
+
 // "AXPress": the element's press, click or activate action.
 ResultCode pressElement(ElementFacts& element);
 

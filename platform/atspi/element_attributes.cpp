@@ -7,6 +7,7 @@
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/element_access.h"
 #include "platform/atspi/element_facts.h"
+#include "platform/atspi/text_selection.h"
 
 namespace focusctl::platform::atspi {
 namespace {
@@ -37,12 +38,13 @@ CopiedAttribute readSubrole(ElementFacts& facts) {
   return text(std::string(subrole));
 }
 
-// The names of the elements labelling this one, joined by spaces.
-CopiedAttribute readLabel(ElementFacts& facts) {
+// The names of the elements labelling this one, joined by spaces; with
+// them, the element's text, which a read asks next.
+CopiedAttribute readLabel(ElementFacts& facts, bool withText) {
   const std::vector<calls::Relation>* relations = facts.relations();
   if (relations == nullptr) return failed(facts.failed() ? facts.failure() : code::cannotComplete);
-  // Every label's name asked at once, and the text a read asks next.
-  facts.askForText();
+  // Every label's name asked at once.
+  if (withText) facts.askForText();
   std::vector<bus::Reply<std::string>> names;
   for (const calls::Relation& relation : *relations) {
     if (relation.type != ATSPI_RELATION_LABELLED_BY) continue;
@@ -81,7 +83,17 @@ CopiedAttribute namedText(ElementFacts& facts, ElementFacts::Named named) {
 CopiedAttribute readTitle(ElementFacts& facts) {
   ElementFacts::Named name = facts.name();
   if (name.text == nullptr) return failed(failureOf(facts, name.outcome));
-  if (name.text->empty()) return readLabel(facts);
+  if (name.text->empty()) {
+    CopiedAttribute label = readLabel(facts, true);
+    // The inner entry of an editable combo box is named by the combo box's
+    // labels; not by the combo box's name, which is often just its value.
+    ElementFacts* combo = nullptr;
+    if (label.code == code::success && std::get<std::string>(label.value).empty() &&
+        (combo = facts.enclosingComboBox()) != nullptr) {
+      return readLabel(*combo, false);
+    }
+    return label;
+  }
   if (nameIsPlaceholder(facts.attribute("name-from"))) return text({});
   return text(*name.text);
 }
@@ -99,7 +111,14 @@ CopiedAttribute readPlaceholder(ElementFacts& facts) {
 }
 
 CopiedAttribute readDescription(ElementFacts& facts) {
-  return namedText(facts, facts.description());
+  CopiedAttribute description = namedText(facts, facts.description());
+  // An editable combo box's inner entry is described by the combo box.
+  ElementFacts* combo = nullptr;
+  if (description.code == code::success && std::get<std::string>(description.value).empty() &&
+      (combo = facts.enclosingComboBox()) != nullptr) {
+    return namedText(*combo, combo->description());
+  }
+  return description;
 }
 
 CopiedAttribute readValue(ElementFacts& facts) {
@@ -161,6 +180,8 @@ CopiedAttribute copyElementAttribute(ElementFacts& element,
        [](ElementFacts& facts) { return readObjectAttribute(facts, {"id"}); }},
       {"AXPosition", [](ElementFacts& facts) { return readExtents(facts, true); }},
       {"AXSize", [](ElementFacts& facts) { return readExtents(facts, false); }},
+      {"AXSelectedTextRange", readSelectedTextRange},
+      {"AXSelectedText", readSelectedText},
   };
   for (const Reader& reader : readers) {
     if (reader.attribute != attribute) continue;

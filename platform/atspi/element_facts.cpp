@@ -5,6 +5,7 @@
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/focus_search.h"
 #include "platform/atspi/registered_applications.h"
+#include "platform/atspi/text_offsets.h"
 #include "platform/atspi/x11_desktop.h"
 
 namespace focusctl::platform::atspi {
@@ -20,7 +21,8 @@ struct ElementFacts::Asked {
         accessibleId(calls::accessibleId(element)),
         relations(calls::relations(element)),
         screenExtents(calls::extents(element, wire::screenCoordinates)),
-        windowExtents(calls::extents(element, wire::windowCoordinates)) {}
+        windowExtents(calls::extents(element, wire::windowCoordinates)),
+        parent(calls::parent(element)) {}
   bus::Reply<std::uint32_t> role;
   bus::Reply<calls::StateBits> states;
   bus::Reply<calls::Attributes> attributes;
@@ -31,6 +33,7 @@ struct ElementFacts::Asked {
   bus::Reply<std::vector<calls::Relation>> relations;
   bus::Reply<calls::Rect> screenExtents;
   bus::Reply<calls::Rect> windowExtents;
+  bus::Reply<bus::ObjectRef> parent;
   bool nameUsed = false;
   bool descriptionUsed = false;
   bool accessibleIdUsed = false;
@@ -142,11 +145,15 @@ bool ElementFacts::hasState(AtspiStateType state) {
   if (failed()) return false;
   auto& reply = asked().states;
   const calls::StateBits* states = reply.get();
-  if (states == nullptr) {
-    failure_ = failureCode(element_, reply.outcome());
-    return false;
+  if (states == nullptr && !statesUnanswered_) {
+    ResultCode code = failureCode(element_, reply.outcome());
+    // An application that lacks the method has no states to tell; its
+    // other facts still hold.
+    statesUnanswered_ = code != code::invalidElement &&
+                        reply.outcome().errorName == wire::unknownMethod;
+    if (!statesUnanswered_) failure_ = code;
   }
-  return calls::hasState(*states, state);
+  return states != nullptr && calls::hasState(*states, state);
 }
 
 std::optional<std::string_view> ElementFacts::attribute(const char* name) {
@@ -160,6 +167,15 @@ std::optional<std::string_view> ElementFacts::attribute(const char* name) {
   auto found = attributes->find(name);
   if (found == attributes->end()) return std::nullopt;
   return std::string_view(found->second);
+}
+
+ResultCode ElementFacts::interfacesUnknown() {
+  if (failed()) return failure_;
+  auto& reply = asked().interfaces;
+  if (reply.get() != nullptr) return code::success;
+  ResultCode code = failureCode(element_, reply.outcome());
+  noteFailure(code);
+  return code;
 }
 
 bool ElementFacts::implements(std::string_view interface) {
@@ -265,6 +281,21 @@ const ElementFacts::Extents& ElementFacts::extents() {
   return extents_.emplace(answer);
 }
 
+ElementFacts* ElementFacts::enclosingComboBox() {
+  if (comboBox_) return comboBox_->get();
+  comboBox_.emplace();
+  // Only an entry without a name of its own is looked up, so that a read of
+  // any other costs nothing more.
+  std::optional<AtspiRole> own = role();
+  if (!own || !isTextFieldRole(*own)) return nullptr;
+  const std::string* name = asked().name.get();
+  const bus::ObjectRef* parent = asked().parent.get();
+  if (name == nullptr || !name->empty() || parent == nullptr || parent->isNull()) return nullptr;
+  auto combo = std::make_unique<ElementFacts>(*parent);
+  if (combo->role() == ATSPI_ROLE_COMBO_BOX) *comboBox_ = std::move(combo);
+  return comboBox_->get();
+}
+
 void ElementFacts::askForText() {
   if (textAsked_ || failed()) return;
   if (atspi::isSecureText(roleFacts(true)) || !implements(wire::textInterface)) return;
@@ -285,19 +316,31 @@ std::optional<std::string> wholeText(const bus::ObjectRef& element) {
   return wholeText(element, askText(element));
 }
 
+namespace {
+
+// Gecko pads its text (text_offsets.h), which the user never sees. Only a
+// text holding a U+FEFF costs the question which toolkit gave it.
+std::optional<std::string> asTheUserSeesIt(const bus::ObjectRef& element,
+                                           std::optional<std::string> text) {
+  if (!text || text->find("\xEF\xBB\xBF") == std::string::npos) return text;
+  auto toolkit = calls::toolkitName({element.bus, std::string(wire::rootPath)});
+  const std::string* name = toolkit.get();
+  OffsetUnits units = offsetUnitsOf(name != nullptr ? *name : std::string());
+  if (units != OffsetUnits::paddedUtf16) return text;
+  return visibleText(*text, units);
+}
+
+}  // namespace
+
 std::optional<std::string> wholeText(const bus::ObjectRef& element, TextQuestions asked) {
-  auto& count = asked.count;
-  const std::string* whole = asked.toEnd.get();
-  if (whole == nullptr) return std::nullopt;
-  if (!whole->empty()) return *whole;
+  // Taken, not copied: a text may run to many megabytes.
+  std::optional<std::string> whole = asked.toEnd.take();
+  if (!whole || !whole->empty()) return asTheUserSeesIt(element, std::move(whole));
   // GTK 4.8 answers "up to the end" (-1) with nothing at all; an explicit
   // end offset works there.
-  const std::int32_t* length = count.get();
-  if (length == nullptr || *length <= 0) return *whole;
-  auto explicitEnd = calls::text(element, 0, *length);
-  const std::string* text = explicitEnd.get();
-  if (text == nullptr) return std::nullopt;
-  return *text;
+  const std::int32_t* length = asked.count.get();
+  if (length == nullptr || *length <= 0) return whole;
+  return asTheUserSeesIt(element, calls::text(element, 0, *length).take());
 }
 
 }  // namespace focusctl::platform::atspi

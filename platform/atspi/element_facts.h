@@ -62,6 +62,9 @@ class ElementFacts {
   std::optional<std::string_view> attribute(const char* name);
   // Whether the element offers the interface; false when that is unknown.
   bool implements(std::string_view interface);
+  // Why the interfaces are unknown: -25202 for an element that is gone,
+  // -25204 for a question that failed otherwise; 0 when they are known.
+  ResultCode interfacesUnknown();
 
   // The role with the states it needs, and its object attributes when asked
   // for (only the text-entry roles have any that matter).
@@ -96,15 +99,32 @@ class ElementFacts {
   // from one call); -25205 without Component.
   const Extents& extents();
 
+  // The combo box an unnamed text entry lies in (an editable combo box puts
+  // the focus on its inner entry, which has no name): its facts, asked on
+  // first use; null for any other element.
+  ElementFacts* enclosingComboBox();
+
+  // What the selection attributes found (text_selection.cpp), so that the
+  // range and the text come from one reading; a write forgets it.
+  struct Selection {
+    ResultCode code = code::failure;
+    Range range;                      // in UTF-16 code units
+    std::optional<std::string> text;  // never a password's
+  };
+  std::optional<Selection>& selection() { return selection_; }
+
  private:
   struct Asked;
   Asked& asked();
 
   bus::ObjectRef element_;
   ResultCode failure_ = code::success;
+  bool statesUnanswered_ = false;  // alive, but without GetState
   std::unique_ptr<Asked> asked_;
   std::optional<Extents> extents_;
   std::optional<TextQuestions> textAsked_;
+  std::optional<std::unique_ptr<ElementFacts>> comboBox_;
+  std::optional<Selection> selection_;
 };
 
 // The whole text behind the element's Text interface; nothing when the call

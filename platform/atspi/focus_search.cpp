@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/atspi/atspi_calls.h"
+#include "platform/atspi/bounded_map.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/focus_walk.h"
 #include "platform/atspi/freshness.h"
@@ -60,6 +61,9 @@ void orderInactive(ActiveWindow& windows, Pid pid) {
   windows.inactive = std::move(ordered);
 }
 
+// The most windows of one application looked at; real ones have a few.
+constexpr std::size_t maxWindows = 256;
+
 // The windows of each application and their states, all asked together.
 std::vector<ActiveWindow> activeWindowsOf(const std::vector<ObjectRef>& applications) {
   std::vector<ActiveWindow> found(applications.size());
@@ -74,6 +78,9 @@ std::vector<ActiveWindow> activeWindowsOf(const std::vector<ObjectRef>& applicat
     }
   }
   auto windowLists = childrenOfEach(asked);
+  for (auto& windows : windowLists) {
+    if (windows && windows->size() > maxWindows) windows->resize(maxWindows);
+  }
   std::vector<std::vector<bus::Reply<StateBits>>> states(asked.size());
   for (std::size_t a = 0; a < asked.size(); ++a) {
     if (!windowLists[a]) continue;
@@ -117,33 +124,6 @@ ActiveWindow activeWindowOf(const ObjectRef& application, Pid pid) {
   return found;
 }
 
-// Toolkits may mark a container FOCUSED together with the widget inside it
-// that really has the focus (Qt: an editable combo box and its line edit, a
-// dialog's button box and its default button); the deepest one is the focus.
-constexpr int ancestryLimit = 64;
-
-bool isAncestorOf(const ObjectRef& ancestor, const ObjectRef& element) {
-  auto parent = calls::parent(element);
-  for (int depth = 0; depth < ancestryLimit; ++depth) {
-    const ObjectRef* node = parent.get();
-    if (node == nullptr || node->isNull()) return false;
-    if (*node == ancestor) return true;
-    parent = calls::parent(*node);
-  }
-  return false;
-}
-
-// The deepest of the FOCUSED elements found, in the order found: a
-// descendant follows its ancestor; a later one outside the chain (a stale
-// state elsewhere) does not count.
-ObjectRef deepestOf(const std::vector<ObjectRef>& focused) {
-  ObjectRef deepest;
-  for (const ObjectRef& element : focused) {
-    if (deepest.isNull() || isAncestorOf(deepest, element)) deepest = element;
-  }
-  return deepest;
-}
-
 // The element a lookup found last, and the window it was found in.
 struct FoundIn {
   ObjectRef element;
@@ -156,8 +136,15 @@ Fresh<FoundIn>& lastFound() {
 
 FocusAnswer focusInWindow(const Window& window, Pid pid) {
   std::optional<FocusWalk> found = focusedByCollection(window.window);
+  bool collection = found.has_value();
   if (!found) found = focusedByWalk(window.window);
-  ObjectRef deepest = deepestOf(found->focused);
+  // Toolkits may mark a container FOCUSED together with the widget inside
+  // it that really has the focus (Qt: an editable combo box and its line
+  // edit, a dialog's button box and its default button), and stand-ins
+  // elsewhere.
+  ObjectRef deepest = deepestFocused(*found);
+  // An open menu holds the keyboard; GTK 3 marks its current item SELECTED.
+  if (deepest.isNull() && collection) deepest = deepestFocused(selectedMenuItems(window.window));
   // A FOCUSED window with nothing focused inside has the focus itself.
   if (deepest.isNull() && calls::hasState(window.states, ATSPI_STATE_FOCUSED)) {
     deepest = window.window;
@@ -172,8 +159,9 @@ FocusAnswer noted(const ObjectRef& application, FocusAnswer answer) {
   return answer;
 }
 
-std::unordered_map<std::string, std::string>& knownFocus() {
-  static std::unordered_map<std::string, std::string> focus;
+// By application (bus name), for the applications seen last.
+BoundedMap<std::string, std::string>& knownFocus() {
+  static auto& focus = *new BoundedMap<std::string, std::string>(256);
   return focus;
 }
 
@@ -304,7 +292,7 @@ ActiveApplication applicationWithActiveWindow() {
 
 void noteFocus(const std::string& busName, std::string_view path) {
   if (busName.empty()) return;
-  knownFocus()[busName] = std::string(path);
+  knownFocus().put(busName, std::string(path));
 }
 
 std::optional<ObjectRef> windowFoundHolding(const ObjectRef& element) {
@@ -313,9 +301,17 @@ std::optional<ObjectRef> windowFoundHolding(const ObjectRef& element) {
   return found->window;
 }
 
+void forgetFocusOf(const std::string& busName) {
+  if (busName.empty()) {
+    knownFocus().clear();
+  } else {
+    knownFocus().erase(busName);
+  }
+}
+
 bool isKnownFocus(const std::string& busName, std::string_view path) {
-  auto known = knownFocus().find(busName);
-  return known != knownFocus().end() && !path.empty() && known->second == path;
+  const std::string* known = knownFocus().find(busName);
+  return known != nullptr && !path.empty() && *known == path;
 }
 
 }  // namespace focusctl::platform::atspi

@@ -45,6 +45,9 @@ ActiveApplication applicationWithActiveWindow();
 // a window is re-activated).
 void noteFocus(const std::string& busName, std::string_view path);
 bool isKnownFocus(const std::string& busName, std::string_view path);
+// The unique name has left the bus (an empty name: the bus has gone): its
+// application's focus is known no more.
+void forgetFocusOf(const std::string& busName);
 
 // The top-level window a lookup just found the element in; nothing when
 // the element was not found by a lookup, or not lately (freshness.h).

@@ -1,6 +1,12 @@
 #include "platform/atspi/focus_walk.h"
 
 #include <algorithm>
+#include <chrono>
+#include <deque>
+#include <iterator>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/atspi/asked_ahead.h"
@@ -11,35 +17,72 @@ namespace {
 using calls::ObjectRef;
 using calls::StateBits;
 
+// Of a command's budget, what the search leaves for reading the element it
+// found (a snapshot is one round trip, its text another).
+constexpr std::chrono::milliseconds keptForTheAnswer{600};
+// Listing children stops earlier still, so that the states of those
+// listed are asked: a window of a million children is looked at in part
+// rather than not at all.
+constexpr std::chrono::milliseconds keptForStates{300};
+
+bool outOfTime(std::chrono::milliseconds reserve) {
+  std::optional<std::chrono::milliseconds> left = bus::budgetLeft();
+  return left && *left < reserve;
+}
+
+bool listingOutOfTime() { return outOfTime(keptForTheAnswer + keptForStates); }
+
 bool unknownMethod(const bus::Outcome& outcome) {
   return outcome.errorName == wire::unknownMethod;
 }
 
-// Children by count and index, for toolkits without GetChildren: the counts
-// travel together, then every child of every parent.
-void childrenByIndex(const std::vector<ObjectRef>& parents, const std::vector<std::size_t>& which,
-                     std::vector<std::optional<std::vector<ObjectRef>>>& result) {
-  std::vector<bus::Reply<std::int32_t>> counts;
-  counts.reserve(which.size());
-  for (std::size_t index : which) counts.push_back(calls::childCount(parents[index]));
-  std::vector<std::vector<bus::Reply<ObjectRef>>> asked(which.size());
-  for (std::size_t i = 0; i < which.size(); ++i) {
-    const std::int32_t* count = counts[i].get();
-    if (count == nullptr) continue;
-    for (std::int32_t child = 0; child < *count; ++child) {
-      asked[i].push_back(calls::childAtIndex(parents[which[i]], child));
-    }
-  }
-  for (std::size_t i = 0; i < which.size(); ++i) {
-    if (counts[i].get() == nullptr) continue;
-    std::vector<ObjectRef> children;
-    for (auto& reply : asked[i]) {
-      if (const ObjectRef* child = reply.get(); child != nullptr && !child->isNull()) {
-        children.push_back(*child);
+std::string keyOf(const ObjectRef& element) { return element.bus + '\n' + element.path; }
+
+// Asks ask(i) for i in [0, count), at most pipelineDepth answers outstanding,
+// and hands each answer to use(i, reply) in order. False when it stopped
+// asking early because the search ran out of time.
+template <typename T, typename Ask, typename Use>
+bool pipelined(std::size_t count, Ask ask, Use use, bool (*stop)() = searchOutOfTime) {
+  std::deque<std::pair<std::size_t, bus::Reply<T>>> outstanding;
+  bool finished = true;
+  std::size_t next = 0;
+  while (next < count || !outstanding.empty()) {
+    while (finished && next < count && outstanding.size() < pipelineDepth) {
+      if (stop()) {
+        finished = false;
+        break;
       }
+      outstanding.emplace_back(next, ask(next));
+      ++next;
     }
-    result[which[i]] = std::move(children);
+    if (outstanding.empty()) break;
+    auto [index, reply] = std::move(outstanding.front());
+    outstanding.pop_front();
+    use(index, reply);
   }
+  return finished;
+}
+
+using Lists = std::vector<std::optional<std::vector<ObjectRef>>>;
+
+// Children by index, for toolkits without GetChildren and for lists too
+// long to take in one reply. A count is the application's word: no more
+// than maxListed are asked, and no more than time allows.
+void childrenByIndex(const ObjectRef& parent, std::int32_t count,
+                     std::optional<std::vector<ObjectRef>>& result) {
+  std::vector<ObjectRef> children;
+  pipelined<ObjectRef>(
+      std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0)), calls::maxListed),
+      [&](std::size_t child) {
+        return calls::childAtIndex(parent, static_cast<std::int32_t>(child));
+      },
+      [&](std::size_t, bus::Reply<ObjectRef>& reply) {
+        if (const ObjectRef* child = reply.get(); child != nullptr && !child->isNull()) {
+          children.push_back(*child);
+        }
+      },
+      listingOutOfTime);
+  result = std::move(children);
 }
 
 using ElementsReply = bus::Reply<std::vector<ObjectRef>>;
@@ -56,15 +99,94 @@ AskedAhead<std::vector<ObjectRef>>& askedChildren() {
 
 ElementsReply focusedMatches(const ObjectRef& window) {
   if (auto asked = askedMatches().take(window)) return std::move(*asked);
-  return calls::matchesWithStates(window, calls::stateBit(ATSPI_STATE_FOCUSED), 0);
+  return calls::matchesWithStates(window, calls::stateBit(ATSPI_STATE_FOCUSED), maxFocusedMatches);
 }
 
-ElementsReply childrenOf(const ObjectRef& parent) {
-  if (auto asked = askedChildren().take(parent)) return std::move(*asked);
-  return calls::children(parent);
+// Where each focused element lies, by its parents: every element's chain
+// is climbed a level a round, all chains together, until it meets an
+// earlier focused element, the window, the root or the depth limit.
+void linkByParents(FocusWalk& walk, const ObjectRef& window) {
+  walk.inside.assign(walk.focused.size(), -1);
+  if (walk.focused.size() < 2) return;
+  std::unordered_map<std::string, int> indexOf;
+  for (std::size_t i = 0; i < walk.focused.size(); ++i) {
+    indexOf.emplace(keyOf(walk.focused[i]), static_cast<int>(i));
+  }
+  struct Climb {
+    int from;
+    ObjectRef at;
+  };
+  std::vector<Climb> climbing;
+  for (std::size_t i = 1; i < walk.focused.size(); ++i) {
+    climbing.push_back({static_cast<int>(i), walk.focused[i]});
+  }
+  for (std::size_t depth = 0; !climbing.empty(); ++depth) {
+    if (depth >= maxWalkDepth || searchOutOfTime()) {
+      walk.complete = false;
+      return;
+    }
+    std::vector<bus::Reply<ObjectRef>> parents;
+    for (const Climb& climb : climbing) parents.push_back(calls::parent(climb.at));
+    std::vector<Climb> still;
+    for (std::size_t c = 0; c < climbing.size(); ++c) {
+      const ObjectRef* parent = parents[c].get();
+      if (parent == nullptr || parent->isNull() || *parent == window) continue;
+      auto found = indexOf.find(keyOf(*parent));
+      if (found != indexOf.end() && found->second < climbing[c].from) {
+        walk.inside[climbing[c].from] = found->second;
+        continue;
+      }
+      still.push_back({climbing[c].from, *parent});
+    }
+    climbing = std::move(still);
+  }
+}
+
+// The containers that manage their descendants looked into when nothing
+// else has focus, and the most items such a popup list may have.
+constexpr std::size_t maxManagedLooked = 32;
+constexpr std::int32_t maxPopupItems = 256;
+
+// Nothing outside the containers that manage their descendants has focus:
+// an open popup list (Qt's combo box) holds it on one of its items. Lists
+// short enough for a popup are looked into; a table of thousands of cells
+// is not.
+void focusedInSmallLists(const std::vector<ObjectRef>& containers, FocusWalk& walk) {
+  if (containers.empty() || searchOutOfTime()) return;
+  std::vector<bus::Reply<std::int32_t>> counts;
+  for (const ObjectRef& container : containers) counts.push_back(calls::childCount(container));
+  std::vector<ObjectRef> small;
+  for (std::size_t i = 0; i < containers.size(); ++i) {
+    const std::int32_t* count = counts[i].get();
+    if (count != nullptr && *count > 0 && *count <= maxPopupItems) small.push_back(containers[i]);
+  }
+  // One list at a time, each cut to its count's limit: a list longer than
+  // its count said is not held beside the others.
+  std::vector<ObjectRef> items;
+  for (const ObjectRef& container : small) {
+    auto lists = childrenOfEach({container});
+    if (!lists.front()) continue;
+    std::vector<ObjectRef>& list = *lists.front();
+    if (list.size() > static_cast<std::size_t>(maxPopupItems)) list.resize(maxPopupItems);
+    std::move(list.begin(), list.end(), std::back_inserter(items));
+  }
+  pipelined<StateBits>(
+      items.size(), [&](std::size_t i) { return calls::states(items[i]); },
+      [&](std::size_t i, bus::Reply<StateBits>& states) {
+        const StateBits* bits = states.get();
+        if (bits == nullptr || !calls::hasState(*bits, ATSPI_STATE_FOCUSED) ||
+            calls::hasState(*bits, ATSPI_STATE_DEFUNCT)) {
+          return;
+        }
+        walk.focused.push_back(items[i]);
+        walk.inside.push_back(-1);
+        walk.states.push_back(*bits);
+      });
 }
 
 }  // namespace
+
+bool searchOutOfTime() { return outOfTime(keptForTheAnswer); }
 
 void askChildren(const ObjectRef& parent) { askedChildren().put(parent, calls::children(parent)); }
 
@@ -72,92 +194,225 @@ void askFocusedByCollection(const ObjectRef& window) {
   askedMatches().put(window, focusedMatches(window));
 }
 
-std::vector<std::optional<std::vector<ObjectRef>>> childrenOfEach(
-    const std::vector<ObjectRef>& parents) {
-  std::vector<std::optional<std::vector<ObjectRef>>> result(parents.size());
-  std::vector<bus::Reply<std::vector<ObjectRef>>> replies;
-  replies.reserve(parents.size());
-  for (const ObjectRef& parent : parents) replies.push_back(childrenOf(parent));
-  std::vector<std::size_t> byIndex;
+Lists childrenOfEach(const std::vector<ObjectRef>& parents) {
+  Lists result(parents.size());
+  // Counts first, so that a list too long for one prompt reply is asked by
+  // index instead; a count that cannot be had leaves the list to GetChildren.
+  std::vector<std::optional<ElementsReply>> aheadOf(parents.size());
+  std::vector<std::int32_t> counts(parents.size(), -1);
+  std::vector<std::size_t> uncounted;
   for (std::size_t i = 0; i < parents.size(); ++i) {
-    if (const auto* children = replies[i].get()) {
-      std::vector<ObjectRef> kept;
-      for (const ObjectRef& child : *children) {
-        if (!child.isNull()) kept.push_back(child);
-      }
-      result[i] = std::move(kept);
-    } else if (unknownMethod(replies[i].outcome())) {
+    aheadOf[i] = askedChildren().take(parents[i]);
+    if (!aheadOf[i]) uncounted.push_back(i);
+  }
+  pipelined<std::int32_t>(
+      uncounted.size(), [&](std::size_t u) { return calls::childCount(parents[uncounted[u]]); },
+      [&](std::size_t u, bus::Reply<std::int32_t>& count) {
+        if (const std::int32_t* n = count.get()) counts[uncounted[u]] = *n;
+      },
+      listingOutOfTime);
+  std::vector<std::size_t> byIndex;
+  std::vector<std::size_t> whole;
+  for (std::size_t i = 0; i < parents.size(); ++i) {
+    if (counts[i] == 0) {
+      result[i].emplace();
+    } else if (counts[i] > maxWholeList) {
       byIndex.push_back(i);
+    } else {
+      whole.push_back(i);
     }
   }
-  if (!byIndex.empty()) childrenByIndex(parents, byIndex, result);
+  pipelined<std::vector<ObjectRef>>(
+      whole.size(),
+      [&](std::size_t w) {
+        std::size_t i = whole[w];
+        return aheadOf[i] ? std::move(*aheadOf[i]) : calls::children(parents[i]);
+      },
+      [&](std::size_t w, ElementsReply& reply) {
+        if (std::optional<std::vector<ObjectRef>> children = reply.take()) {
+          std::erase_if(*children, [](const ObjectRef& child) { return child.isNull(); });
+          result[whole[w]] = std::move(children);
+        } else if (unknownMethod(reply.outcome())) {
+          byIndex.push_back(whole[w]);
+        }
+      },
+      listingOutOfTime);
+  for (std::size_t i : byIndex) {
+    if (listingOutOfTime()) break;
+    if (counts[i] < 0) {  // asked ahead, uncounted
+      auto count = calls::childCount(parents[i]);
+      if (count.get() == nullptr) continue;
+      counts[i] = *count.get();
+    }
+    childrenByIndex(parents[i], counts[i], result[i]);
+  }
   return result;
 }
 
 std::optional<FocusWalk> focusedByCollection(const ObjectRef& window) {
   auto matches = focusedMatches(window);
-  if (const auto* found = matches.get()) {
-    FocusWalk walk;
-    for (const ObjectRef& element : *found) {
-      if (!element.isNull() && element != window) walk.focused.push_back(element);
-    }
-    return walk;
-  }
+  const auto* found = matches.get();
   // No Collection (toolkits answer that in their own words), or a query
   // that failed: the walk finds what it can.
-  return std::nullopt;
+  if (found == nullptr) return std::nullopt;
+  FocusWalk walk;
+  for (const ObjectRef& element : *found) {
+    if (walk.focused.size() == static_cast<std::size_t>(maxFocusedMatches)) break;
+    if (!element.isNull() && element != window) walk.focused.push_back(element);
+  }
+  // Several are ranked by their states, asked while their parents are.
+  std::vector<bus::Reply<StateBits>> states;
+  if (walk.focused.size() > 1) {
+    for (const ObjectRef& element : walk.focused) states.push_back(calls::states(element));
+  }
+  linkByParents(walk, window);
+  for (auto& reply : states) {
+    const StateBits* bits = reply.get();
+    walk.states.push_back(bits != nullptr ? *bits : 0);
+  }
+  return walk;
+}
+
+FocusWalk selectedMenuItems(const ObjectRef& window) {
+  constexpr calls::RoleBits menus =
+      calls::roleBit(ATSPI_ROLE_MENU) | calls::roleBit(ATSPI_ROLE_MENU_ITEM) |
+      calls::roleBit(ATSPI_ROLE_CHECK_MENU_ITEM) | calls::roleBit(ATSPI_ROLE_RADIO_MENU_ITEM) |
+      calls::roleBit(ATSPI_ROLE_TEAROFF_MENU_ITEM);
+  auto matches = calls::matchesWithStates(
+      window, calls::stateBit(ATSPI_STATE_SELECTED) | calls::stateBit(ATSPI_STATE_SHOWING),
+      maxFocusedMatches, menus);
+  FocusWalk walk;
+  if (const auto* found = matches.get()) {
+    for (const ObjectRef& element : *found) {
+      if (walk.focused.size() == static_cast<std::size_t>(maxFocusedMatches)) break;
+      if (!element.isNull() && element != window) walk.focused.push_back(element);
+    }
+  }
+  linkByParents(walk, window);
+  return walk;
 }
 
 FocusWalk focusedByWalk(const ObjectRef& window) {
   FocusWalk walk;
-  std::vector<ObjectRef> level{window};
-  bool foundFocus = false;
-  while (!level.empty()) {
-    auto childLists = childrenOfEach(level);
-    std::vector<ObjectRef> next;
-    for (auto& children : childLists) {
-      if (!children) {
+  // Every element met, with the index of the one it was found under.
+  struct Node {
+    ObjectRef element;
+    int parent;
+    int focusedIndex = -1;
+  };
+  std::vector<Node> nodes{{window, -1}};
+  std::unordered_set<std::string> visited{keyOf(window)};
+  std::vector<std::size_t> level{0};
+  bool foundField = false;
+  std::vector<ObjectRef> managed;
+  for (std::size_t depth = 0; !level.empty(); ++depth) {
+    if (depth >= maxWalkDepth || searchOutOfTime()) {
+      walk.complete = false;
+      break;
+    }
+    std::vector<ObjectRef> parents;
+    for (std::size_t node : level) parents.push_back(nodes[node].element);
+    Lists childLists = childrenOfEach(parents);
+    std::vector<std::size_t> next;
+    for (std::size_t l = 0; l < level.size(); ++l) {
+      if (!childLists[l]) {
         walk.complete = false;
         continue;
       }
-      for (ObjectRef& child : *children) next.push_back(std::move(child));
+      for (ObjectRef& child : *childLists[l]) {
+        if (visited.size() >= maxWalkElements) {
+          walk.complete = false;
+          break;
+        }
+        // A tree that loops back on itself is walked once.
+        if (!visited.insert(keyOf(child)).second) continue;
+        nodes.push_back({std::move(child), static_cast<int>(level[l])});
+        next.push_back(nodes.size() - 1);
+      }
     }
     if (next.empty()) break;
-    std::vector<bus::Reply<StateBits>> states;
-    states.reserve(next.size());
-    for (const ObjectRef& element : next) states.push_back(calls::states(element));
     level.clear();
-    std::vector<ObjectRef> focusedHere;
-    for (std::size_t i = 0; i < next.size(); ++i) {
-      const StateBits* bits = states[i].get();
-      if (bits == nullptr) {
-        walk.complete = false;
-        continue;
-      }
-      if (calls::hasState(*bits, ATSPI_STATE_DEFUNCT)) continue;
-      if (calls::hasState(*bits, ATSPI_STATE_FOCUSED)) {
-        focusedHere.push_back(next[i]);
-        walk.focused.push_back(next[i]);
-      }
-      // A focused element is searched for a deeper focus even where it
-      // does not say VISIBLE.
-      bool focused = calls::hasState(*bits, ATSPI_STATE_FOCUSED);
-      if ((!focused && !calls::hasState(*bits, ATSPI_STATE_VISIBLE)) ||
-          calls::hasState(*bits, ATSPI_STATE_MANAGES_DESCENDANTS)) {
-        continue;
-      }
-      level.push_back(next[i]);
-    }
-    // Where focus is first found, only what lies inside the focused
-    // elements can still hold a deeper focus; below them, everything does.
-    if (!foundFocus && !focusedHere.empty()) {
-      foundFocus = true;
-      std::erase_if(level, [&](const ObjectRef& element) {
-        return std::find(focusedHere.begin(), focusedHere.end(), element) == focusedHere.end();
+    std::vector<std::size_t> fieldsHere;
+    bool asked = pipelined<StateBits>(
+        next.size(), [&](std::size_t i) { return calls::states(nodes[next[i]].element); },
+        [&](std::size_t i, bus::Reply<StateBits>& states) {
+          const StateBits* bits = states.get();
+          if (bits == nullptr) {
+            walk.complete = false;
+            return;
+          }
+          if (calls::hasState(*bits, ATSPI_STATE_DEFUNCT)) return;
+          std::size_t node = next[i];
+          bool focused = calls::hasState(*bits, ATSPI_STATE_FOCUSED);
+          if (focused) {
+            int inside = -1;
+            for (int up = nodes[node].parent; up >= 0 && inside < 0; up = nodes[up].parent) {
+              inside = nodes[up].focusedIndex;
+            }
+            nodes[node].focusedIndex = static_cast<int>(walk.focused.size());
+            walk.focused.push_back(nodes[node].element);
+            walk.inside.push_back(inside);
+            walk.states.push_back(*bits);
+            if (calls::hasState(*bits, ATSPI_STATE_FOCUSABLE) &&
+                calls::hasState(*bits, ATSPI_STATE_EDITABLE)) {
+              fieldsHere.push_back(node);
+            }
+          }
+          // A focused element is searched for a deeper focus even where it
+          // does not say VISIBLE.
+          if (!focused && !calls::hasState(*bits, ATSPI_STATE_VISIBLE)) return;
+          if (calls::hasState(*bits, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+            if (managed.size() < maxManagedLooked) managed.push_back(nodes[node].element);
+            return;
+          }
+          level.push_back(node);
+        });
+    if (!asked) walk.complete = false;
+    // Where a focused text field is first found, only what lies inside
+    // such fields can still win (an inner widget of the same rank); a
+    // focused element elsewhere is a stand-in whose focus proxy it is, or
+    // of a lower rank. Before that, a focused element proves nothing: Qt
+    // marks stand-ins in other branches, shallower than the real one.
+    if (!foundField && !fieldsHere.empty()) {
+      foundField = true;
+      std::erase_if(level, [&](std::size_t node) {
+        return std::find(fieldsHere.begin(), fieldsHere.end(), node) == fieldsHere.end();
       });
     }
   }
+  if (walk.focused.empty()) focusedInSmallLists(managed, walk);
   return walk;
+}
+
+ObjectRef deepestFocused(const FocusWalk& walk) {
+  std::size_t count = walk.focused.size();
+  // Only an earlier index counts, so that every climb ends.
+  auto outer = [&walk](std::size_t i) {
+    return i < walk.inside.size() && walk.inside[i] < static_cast<int>(i) ? walk.inside[i] : -1;
+  };
+  // An element lies inside only earlier ones, so each rank needs only the
+  // ranks before it.
+  std::vector<int> rank(count, 0);
+  std::vector<bool> inActive(count, false);
+  for (std::size_t i = 0; i < count; ++i) {
+    StateBits states = i < walk.states.size() ? walk.states[i] : 0;
+    int up = outer(i);
+    inActive[i] = calls::hasState(states, ATSPI_STATE_ACTIVE) ||
+                  (up >= 0 && inActive[static_cast<std::size_t>(up)]);
+    rank[i] = (inActive[i] ? 4 : 0) + (calls::hasState(states, ATSPI_STATE_FOCUSABLE) ? 2 : 0) +
+              (calls::hasState(states, ATSPI_STATE_EDITABLE) ? 1 : 0);
+  }
+  int best = count == 0 ? 0 : *std::max_element(rank.begin(), rank.end());
+  int deepest = -1;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (rank[i] != best) continue;
+    bool replaces = deepest < 0;
+    for (int up = outer(i); up >= 0 && !replaces; up = outer(static_cast<std::size_t>(up))) {
+      replaces = up == deepest;
+    }
+    if (replaces) deepest = static_cast<int>(i);
+  }
+  return deepest < 0 ? ObjectRef() : walk.focused[static_cast<std::size_t>(deepest)];
 }
 
 }  // namespace focusctl::platform::atspi

@@ -44,19 +44,23 @@ namespace atspi {
 namespace {
 
 // Value changes are delivered on the next turn of the main loop, one
-// callback per AT-SPI event: the watcher neither batches nor coalesces
-// them (GTK 3 reports one replacement of the text as a deletion and an
-// insertion: two callbacks).
+// callback per element and kind of change (GTK 3 reports one replacement
+// of the text as a deletion and an insertion: two callbacks) however many
+// of them arrived since the last turn.
 //
 // Focus moves and activations are delivered once they have settled: this
 // long after the last one arrived, and at most settleLimitMs after the
 // first. A toolkit's state is only right to read after the last event of a
 // change (GTK 3 reports a focus move first from the widget, then again once
 // its accessibility state has caught up a main-loop turn later), and the
-// callback reads it at once. Repeats of a focus move still waiting are
-// dropped.
+// callback reads it at once. Only the latest focus move of an application
+// waits: the callback looks the focus up, and a storm of moves must cost
+// one lookup per settling, not one per move.
 constexpr std::int64_t settleMs = 40;
 constexpr std::int64_t settleLimitMs = 200;
+// What waits in either queue: after the collapsing above a handful of
+// applications and windows; past this the oldest go.
+constexpr std::size_t maxQueued = 64;
 
 constexpr std::string_view focusChanged = "AXFocusedUIElementChanged";
 constexpr std::string_view valueChanged = "AXValueChanged";
@@ -89,6 +93,7 @@ struct Queued {
   std::string busName;
   std::string path;
   bool fromWindowEvent = false;
+  std::string detail;  // value: the kind of change (insert, delete, ...)
 };
 
 std::map<std::uint64_t, ObserverState> observers;
@@ -318,35 +323,47 @@ void scheduleImmediate() {
   immediateSource = bus::addTimer(std::chrono::milliseconds(0), flushImmediate);
 }
 
-bool focusAlreadySettling(const std::string& busName, const std::string& path) {
-  return std::any_of(settling.begin(), settling.end(), [&](const Queued& item) {
-    return item.what == Queued::What::focus && item.busName == busName &&
-           item.path == path;
-  });
+// The newer event makes the older one, still waiting, say nothing more: a
+// later focus move in the same application, the same window activated or
+// deactivated again, another change of the same kind to the same element.
+bool supersedes(const Queued& newer, const Queued& older) {
+  if (newer.what != older.what || newer.busName != older.busName) return false;
+  switch (newer.what) {
+    case Queued::What::focus:
+      return true;
+    case Queued::What::value:
+      return newer.path == older.path && newer.detail == older.detail;
+    case Queued::What::activated:
+    case Queued::What::deactivated:
+      return newer.path == older.path && newer.fromWindowEvent == older.fromWindowEvent;
+  }
+  return false;
 }
 
-void enqueue(Queued::What what, const ObjectRef& source, bool fromWindowEvent) {
-  std::string busName = source.bus;
-  std::string path = source.path;
-  if (busName.empty()) return;
+// Queued as the newest, in place of what it supersedes.
+void put(std::deque<Queued>& queue, Queued item) {
+  std::erase_if(queue, [&item](const Queued& older) { return supersedes(item, older); });
+  if (queue.size() >= maxQueued) queue.pop_front();
+  queue.push_back(std::move(item));
+}
+
+void enqueue(Queued::What what, const bus::Event& event, bool fromWindowEvent) {
+  const ObjectRef& source = event.source;
+  if (source.bus.empty()) return;
+  Queued item{what, lastEvent, source.bus, source.path, fromWindowEvent, {}};
   if (what == Queued::What::value) {
-    if (!anyLiveRegistration(Kind::value, busName, path)) return;
-    immediate.push_back({what, lastEvent, std::move(busName), std::move(path),
-                         fromWindowEvent});
+    if (!anyLiveRegistration(Kind::value, source.bus, source.path)) return;
+    item.detail = event.detail;
+    put(immediate, std::move(item));
     scheduleImmediate();
     return;
   }
   if (what == Queued::What::focus) {
-    if (!anyLiveRegistration(Kind::focus, busName, path)) return;
-    if (focusAlreadySettling(busName, path)) {
-      scheduleSettled();
-      return;
-    }
+    if (!anyLiveRegistration(Kind::focus, source.bus, source.path)) return;
   } else if (activationHandlers.empty()) {
     return;
   }
-  settling.push_back({what, lastEvent, std::move(busName), std::move(path),
-                      fromWindowEvent});
+  put(settling, std::move(item));
   scheduleSettled();
 }
 
@@ -355,23 +372,44 @@ void onEvent(const bus::Event& event) {
   ++lastEvent;
   const wire::Signal* signal = event.signal;
   if (signal == &wire::focusedChanged) {
-    if (event.detail1 == 1) enqueue(Queued::What::focus, event.source, false);
-  } else if (signal == &wire::textChanged || signal == &wire::valueChanged) {
-    enqueue(Queued::What::value, event.source, false);
+    if (event.detail1 == 1) enqueue(Queued::What::focus, event, false);
+  } else if (signal == &wire::textChanged || signal == &wire::valueChanged ||
+             signal == &wire::checkedChanged || signal == &wire::pressedChanged ||
+             signal == &wire::selectedChanged) {
+    enqueue(Queued::What::value, event, false);
   } else if (signal == &wire::windowActivated) {
-    enqueue(Queued::What::activated, event.source, true);
+    enqueue(Queued::What::activated, event, true);
   } else if (signal == &wire::windowDeactivated) {
-    enqueue(Queued::What::deactivated, event.source, true);
+    enqueue(Queued::What::deactivated, event, true);
   } else if (signal == &wire::activeChanged) {
     enqueue(event.detail1 == 1 ? Queued::What::activated : Queued::What::deactivated,
-            event.source, false);
+            event, false);
   }
 }
 
 // A registry that restarted knows of no listener: the events are asked for
-// again.
+// again. An application that left takes what was learnt of it along.
 void onNameChange(const bus::NameChange& change) {
   if (change.name == wire::registryName && !change.newOwner.empty()) bus::listenAgain();
+  if (change.name.starts_with(':') && change.newOwner.empty()) {
+    auto itsOwn = [&change](const Queued& item) { return item.busName == change.name; };
+    std::erase_if(settling, itsOwn);
+    std::erase_if(immediate, itsOwn);
+    forgetBusName(change.name);
+    forgetFocusOf(change.name);
+  }
+}
+
+// The bus has gone, or is back: nothing learnt of the applications on it
+// holds, and the watcher builds anew, with nothing to follow while the bus
+// is gone ("fallback") and the application in front once it is back.
+void onConnectionChange(bool) {
+  settling.clear();
+  immediate.clear();
+  forgetBusName({});
+  forgetFocusOf({});
+  desktopMayHaveChanged();
+  callActivationHandlers();
 }
 
 // Each event is subscribed to once per process, when the first
@@ -380,6 +418,7 @@ void listenFor(std::initializer_list<const wire::Signal*> signals) {
   static const bool handlersSet = [] {
     bus::onEvent(onEvent);
     bus::onNameOwnerChanged(onNameChange);
+    bus::onConnectionChange(onConnectionChange);
     return true;
   }();
   (void)handlersSet;
@@ -493,7 +532,9 @@ ResultCode addObserverNotification(const Observer& observer, const Element& elem
   if (*kind == atspi::Kind::focus) {
     atspi::listenFor({&atspi::wire::focusedChanged});
   } else {
-    atspi::listenFor({&atspi::wire::textChanged, &atspi::wire::valueChanged});
+    atspi::listenFor({&atspi::wire::textChanged, &atspi::wire::valueChanged,
+                      &atspi::wire::checkedChanged, &atspi::wire::pressedChanged,
+                      &atspi::wire::selectedChanged});
   }
   state->registrations.push_back({++atspi::lastRegistration, *kind, target.busName,
                                   target.path, context, atspi::lastEvent});

@@ -8,6 +8,7 @@
 
 #include "platform/atspi/asked_ahead.h"
 #include "platform/atspi/atspi_calls.h"
+#include "platform/atspi/bounded_map.h"
 #include "platform/atspi/bus_session.h"
 #include "platform/atspi/focus_walk.h"
 #include "platform/atspi/freshness.h"
@@ -16,9 +17,9 @@ namespace focusctl::platform::atspi {
 namespace {
 
 // Unique bus names are never reused while the bus lives, so a process id
-// once learnt for one stays right for the whole run.
-std::unordered_map<std::string, Pid>& knownPids() {
-  static auto& pids = *new std::unordered_map<std::string, Pid>;
+// once learnt for one stays right until the name leaves the bus.
+BoundedMap<std::string, Pid>& knownPids() {
+  static auto& pids = *new BoundedMap<std::string, Pid>(512);
   return pids;
 }
 
@@ -57,7 +58,7 @@ void askPids(const std::vector<ObjectRef>& roots) {
 // Reads every answer asked for: one wait for all of them.
 void settlePids() {
   for (auto& [busName, reply] : askedPids()) {
-    if (std::optional<Pid> pid = validPid(reply.get())) knownPids().emplace(busName, *pid);
+    if (std::optional<Pid> pid = validPid(reply.get())) knownPids().put(busName, *pid);
   }
   askedPids().clear();
 }
@@ -104,8 +105,8 @@ const std::optional<std::vector<ObjectRef>>& currentRoots() {
 // The application found for each pid, while it stays connected: a one-shot
 // command asks for it more than once, and a watcher each time the
 // application comes to the front.
-std::unordered_map<Pid, ObjectRef>& foundApplications() {
-  static auto& found = *new std::unordered_map<Pid, ObjectRef>;
+BoundedMap<Pid, ObjectRef>& foundApplications() {
+  static auto& found = *new BoundedMap<Pid, ObjectRef>(256);
   return found;
 }
 
@@ -144,25 +145,22 @@ std::vector<ObjectRef> applicationRoots() {
 Pid applicationPid(const ObjectRef& element) {
   if (element.bus.empty()) return 0;
   if (askedPids().contains(element.bus)) settlePids();
-  auto known = knownPids().find(element.bus);
-  if (known != knownPids().end()) return known->second;
+  if (const Pid* known = knownPids().find(element.bus)) return *known;
   auto reply = calls::connectionPid(element.bus);
   std::optional<Pid> pid = validPid(reply.get());
   if (!pid) return 0;
-  knownPids().emplace(element.bus, *pid);
+  knownPids().put(element.bus, *pid);
   return *pid;
 }
 
 ObjectRef applicationForPid(Pid pid) {
   if (pid <= 0 || !busConnected()) return {};
-  if (auto known = foundApplications().find(pid); known != foundApplications().end()) {
-    return known->second;
-  }
+  if (const ObjectRef* known = foundApplications().find(pid)) return *known;
   std::vector<ObjectRef> roots = applicationRoots();
   learnPids(roots);
   for (const ObjectRef& root : roots) {
     if (applicationPid(root) == pid) {
-      foundApplications().insert_or_assign(pid, root);
+      foundApplications().put(pid, root);
       return root;
     }
   }
@@ -170,12 +168,25 @@ ObjectRef applicationForPid(Pid pid) {
 }
 
 void forgetApplication(Pid pid, const ObjectRef& root) {
-  auto known = foundApplications().find(pid);
-  if (known != foundApplications().end() && known->second == root) {
-    foundApplications().erase(known);
+  if (const ObjectRef* known = foundApplications().find(pid); known != nullptr && *known == root) {
+    foundApplications().erase(pid);
   }
   // The applications listed are old news too.
   knownRoots().forget();
+}
+
+void forgetBusName(const std::string& busName) {
+  if (busName.empty()) {
+    knownPids().clear();
+    foundApplications().clear();
+    askedPids().clear();
+    knownRoots().forget();
+    return;
+  }
+  knownPids().erase(busName);
+  foundApplications().eraseIf(
+      [&busName](Pid, const ObjectRef& root) { return root.bus == busName; });
+  askedPids().erase(busName);
 }
 
 }  // namespace focusctl::platform::atspi

@@ -35,4 +35,8 @@ bus::ObjectRef applicationForPid(Pid pid);
 // pid asks the registry anew.
 void forgetApplication(Pid pid, const bus::ObjectRef& root);
 
+// The unique name has left the bus, or (an empty name) the bus itself has
+// gone with every name on it: what was learnt of their applications goes.
+void forgetBusName(const std::string& busName);
+
 }  // namespace focusctl::platform::atspi

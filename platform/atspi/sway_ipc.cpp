@@ -14,6 +14,8 @@
 
 #include <json-c/json.h>
 
+#include "platform/atspi/owned_fd.h"
+
 namespace focusctl::platform::sway {
 namespace {
 
@@ -48,20 +50,6 @@ std::optional<std::uint32_t> replyPayloadLength(std::string_view header) {
   return length;
 }
 
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool sendAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -93,7 +81,7 @@ std::optional<std::string> request(MessageType type, std::string_view payload) {
   if (path == nullptr || *path == '\0' || std::strlen(path) >= sizeof address.sun_path) {
     return std::nullopt;
   }
-  Socket socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  OwnedFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (socket.fd() < 0) return std::nullopt;
   timeval limit{1, 0};
   ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);

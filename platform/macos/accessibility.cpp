@@ -2,6 +2,8 @@
 // element creation, attribute reads and writes, actions.
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -49,6 +51,11 @@ AttributeValue convertAttributeValue(CFRef<CFTypeRef> value) {
         AXValueGetValue(wrapped, kAXValueTypeCGSize, &size);
         return Size{size.width, size.height};
       }
+      case kAXValueTypeCFRange: {
+        CFRange range{0, 0};
+        AXValueGetValue(wrapped, kAXValueTypeCFRange, &range);
+        return Range{range.location, range.length};
+      }
       default:
         return OtherKind{};
     }
@@ -59,7 +66,32 @@ AttributeValue convertAttributeValue(CFRef<CFTypeRef> value) {
   return OtherKind{};
 }
 
+using Clock = std::chrono::steady_clock;
+std::optional<Clock::time_point> callsEnd;
+
+// AX calls block until the application answers or the messaging timeout
+// passes. Each call's timeout is what is left of the budget; past it the
+// call is not made.
+bool fitsBudget(const Element& element) {
+  if (!callsEnd) return true;
+  const std::chrono::duration<float> left = *callsEnd - Clock::now();
+  if (left.count() <= 0) return false;
+  AXUIElementSetMessagingTimeout(axElement(element), left.count());
+  return true;
+}
+
 }  // namespace
+
+void limitAccessibilityTime(std::chrono::milliseconds budget) {
+  callsEnd = Clock::now() + budget;
+  // Elements that are not handed to fitsBudget (the system-wide one asks
+  // for the focus) keep the global timeout, which the budget bounds too.
+  const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+  if (systemWide) {
+    AXUIElementSetMessagingTimeout(systemWide.get(),
+                                   std::chrono::duration<float>(budget).count());
+  }
+}
 
 void release(ElementRef* ref) noexcept {
   if (ref != nullptr) CFRelease(axElement(ref));
@@ -82,6 +114,7 @@ CopiedAttribute copyAttributeValue(const Element& element,
   if (!element) return {code::illegalArgument, std::monostate{}};
   const CFRef<CFStringRef> name = macos::cfStringFromUtf8(attribute);
   if (!name) return {code::failure, std::monostate{}};
+  if (!fitsBudget(element)) return {code::cannotComplete, std::monostate{}};
   CFRef<CFTypeRef> value;
   const AXError error = AXUIElementCopyAttributeValue(
       axElement(element), name.get(), value.initializeInto());
@@ -103,6 +136,7 @@ ResultCode setAttributeValue(const Element& element, std::string_view attribute,
   const CFRef<CFStringRef> name = macos::cfStringFromUtf8(attribute);
   const CFRef<CFStringRef> value = macos::cfStringFromUtf8(text);
   if (!name || !value) return code::failure;
+  if (!fitsBudget(element)) return code::cannotComplete;
   return AXUIElementSetAttributeValue(axElement(element), name.get(),
                                       value.get());
 }
@@ -111,6 +145,7 @@ ResultCode performAction(const Element& element, std::string_view action) {
   if (!element) return code::illegalArgument;
   const CFRef<CFStringRef> name = macos::cfStringFromUtf8(action);
   if (!name) return code::failure;
+  if (!fitsBudget(element)) return code::cannotComplete;
   return AXUIElementPerformAction(axElement(element), name.get());
 }
 

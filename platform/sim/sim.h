@@ -42,7 +42,7 @@ struct ElementLink {
 struct Answer {
   ResultCode code = code::success;
   std::variant<std::monostate, std::string, platform::Point, platform::Size,
-               ElementLink, platform::OtherKind>
+               platform::Range, ElementLink, platform::OtherKind>
       value;
 };
 
@@ -50,6 +50,9 @@ inline Answer text(std::string value) { return {code::success, std::move(value)}
 inline Answer point(double x, double y) { return {code::success, platform::Point{x, y}}; }
 inline Answer size(double width, double height) {
   return {code::success, platform::Size{width, height}};
+}
+inline Answer range(std::int64_t location, std::int64_t length) {
+  return {code::success, platform::Range{location, length}};
 }
 inline Answer link(ElementId id) { return {code::success, ElementLink{id}}; }
 inline Answer otherKind() { return {code::success, platform::OtherKind{}}; }

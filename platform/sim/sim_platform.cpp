@@ -46,6 +46,10 @@ void release(ApplicationRef* ref) noexcept {
 // ---------------------------------------------------------------------------
 // Accessibility
 
+void limitAccessibilityTime(std::chrono::milliseconds budget) {
+  record("limitAccessibilityTime " + std::to_string(budget.count()));
+}
+
 bool isProcessTrusted() {
   record("isProcessTrusted");
   return state().desktop.trusted;

@@ -65,6 +65,23 @@ TEST(AppIdentity, LauncherUnitInProcCgroupNamesTheApplication) {
   }
 }
 
+TEST(AppIdentity, WellKnownBusNameStandsForADesktopFile) {
+  const std::vector<TextCase> cases = {
+      {"org.gnome.TextEditor", "org.gnome.TextEditor"},
+      // KDE applications that run once per process add its id.
+      {"org.kde.kwrite-4242", "org.kde.kwrite"},
+      {"org.kde.kwrite-42", "org.kde.kwrite-42"},
+      {"-4242", std::nullopt},
+      {":1.42", std::nullopt},
+      {"org.freedesktop.DBus", std::nullopt},
+      {"../../etc/passwd", std::nullopt},
+      {".hidden", std::nullopt},
+  };
+  for (const TextCase& c : cases) {
+    EXPECT_EQ(identity::desktopIdOfBusName(c.text, 4242), c.expected) << c.text;
+  }
+}
+
 TEST(SwayIpc, RepliesAreReadDefensively) {
   const std::string tree = R"({"id":1,"type":"root","nodes":[{"type":"output","nodes":[
     {"type":"workspace","nodes":[{"type":"con","nodes":[

@@ -1,6 +1,7 @@
 // The AX vocabulary a controller sees on Linux: the documented role and
 // subrole table, password and search recognition, the choice of the press
-// action, and which D-Bus errors mean that an element has gone.
+// action, which D-Bus errors mean that an element has gone, and the offsets
+// toolkits count in.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/atspi/ax_mapping.h"
+#include "platform/atspi/text_offsets.h"
 
 namespace focusctl::platform::atspi {
 namespace {
@@ -153,18 +155,69 @@ TEST(AxMapping, OnlyANameMarkedAsFromThePlaceholderIsOne) {
 TEST(AxMapping, OnlyErrorsSayingTheObjectOrItsApplicationIsGoneMeanVanished) {
   for (const char* name : {"org.freedesktop.DBus.Error.ServiceUnknown",
                            "org.freedesktop.DBus.Error.NameHasNoOwner",
-                           "org.freedesktop.DBus.Error.UnknownObject",
-                           "org.freedesktop.DBus.Error.UnknownInterface",
-                           "org.freedesktop.DBus.Error.UnknownMethod"}) {
+                           "org.freedesktop.DBus.Error.UnknownObject"}) {
     EXPECT_EQ(livenessFromErrorName(name), Liveness::vanished) << name;
   }
-  for (const char* name : {"org.freedesktop.DBus.Error.NoReply",
+  // A method or interface the element lacks says nothing of the element.
+  for (const char* name : {"org.freedesktop.DBus.Error.UnknownInterface",
+                           "org.freedesktop.DBus.Error.UnknownMethod",
+                           "org.freedesktop.DBus.Error.NoReply",
                            "org.freedesktop.DBus.Error.Timeout",
                            "org.freedesktop.DBus.Error.Disconnected",
                            "org.freedesktop.DBus.Error.AccessDenied",
                            "org.freedesktop.DBus.Error.Failed", ""}) {
     EXPECT_EQ(livenessFromErrorName(name), Liveness::unreachable) << name;
   }
+}
+
+// "a", U+1F600, "b", U+20000 (CJK Extension B), "c": 5 code points, 7 UTF-16
+// units; Gecko gives it with a U+FEFF after each of the two.
+const std::string beyondBmp = "a\xF0\x9F\x98\x80" "b\xF0\xA0\x80\x80" "c";
+const std::string padded = "a\xF0\x9F\x98\x80\xEF\xBB\xBF" "b\xF0\xA0\x80\x80\xEF\xBB\xBF" "c";
+
+TEST(TextOffsets, EachToolkitsOffsetsBecomeUtf16Units) {
+  struct Case {
+    OffsetUnits units;
+    std::int64_t offset;
+    std::optional<std::pair<std::size_t, std::int64_t>> place;  // byte, UTF-16 unit
+  };
+  using P = std::pair<std::size_t, std::int64_t>;
+  const std::vector<Case> cases = {
+      {OffsetUnits::codePoints, 0, P{0, 0}},  {OffsetUnits::codePoints, 2, P{5, 3}},
+      {OffsetUnits::codePoints, 4, P{10, 6}}, {OffsetUnits::codePoints, 5, P{11, 7}},
+      {OffsetUnits::codePoints, 6, std::nullopt}, {OffsetUnits::codePoints, -1, std::nullopt},
+      // Inside a surrogate pair: the character's start.
+      {OffsetUnits::utf16, 2, P{1, 1}},       {OffsetUnits::utf16, 3, P{5, 3}},
+      {OffsetUnits::utf16, 6, P{10, 6}},      {OffsetUnits::utf16, 7, P{11, 7}},
+      {OffsetUnits::utf16, 8, std::nullopt},
+      {OffsetUnits::paddedUtf16, 2, P{1, 1}}, {OffsetUnits::paddedUtf16, 3, P{8, 3}},
+      {OffsetUnits::paddedUtf16, 4, P{9, 4}}, {OffsetUnits::paddedUtf16, 7, P{17, 7}},
+  };
+  for (const Case& c : cases) {
+    const std::string& text = c.units == OffsetUnits::paddedUtf16 ? padded : beyondBmp;
+    const std::optional<TextPlace> place = placeOf(text, c.units, c.offset);
+    EXPECT_EQ(place ? std::optional<P>(P{place->byte, place->utf16}) : std::nullopt, c.place)
+        << static_cast<int>(c.units) << " " << c.offset;
+  }
+  EXPECT_EQ(offsetUnitsOf("Qt"), OffsetUnits::utf16);
+  EXPECT_EQ(offsetUnitsOf("Gecko"), OffsetUnits::paddedUtf16);
+  for (const char* toolkit : {"gtk", "GTK", "Chromium", ""}) {
+    EXPECT_EQ(offsetUnitsOf(toolkit), OffsetUnits::codePoints) << toolkit;
+  }
+}
+
+TEST(TextOffsets, InsertedLengthsAndGeckosPaddingOnly) {
+  EXPECT_EQ(lengthIn(beyondBmp, OffsetUnits::codePoints), 5);
+  EXPECT_EQ(lengthIn(beyondBmp, OffsetUnits::utf16), 7);
+  EXPECT_EQ(lengthIn(beyondBmp, OffsetUnits::paddedUtf16), 7);
+  // Qt takes UTF-16 units (more pads the text with NULs), GTK bytes.
+  EXPECT_EQ(insertLength(beyondBmp, OffsetUnits::utf16), 7);
+  EXPECT_EQ(insertLength(beyondBmp, OffsetUnits::codePoints), 11);
+  EXPECT_EQ(visibleText(padded, OffsetUnits::paddedUtf16), beyondBmp);
+  EXPECT_EQ(visibleText(padded, OffsetUnits::codePoints), padded);
+  // A U+FEFF the user typed, not after such a character, stays.
+  const std::string typed = "\xEF\xBB\xBF" "a\xEF\xBB\xBF";
+  EXPECT_EQ(visibleText(typed, OffsetUnits::paddedUtf16), typed);
 }
 
 }  // namespace

@@ -27,6 +27,9 @@ READ_KEYS = frozenset({"ok", "trusted", "pid", "appName", "bundleID", "role", "i
                        "domIdentifier", "text", "placeholder"})
 SET_OK = {"ok": True, "method": "ax", "error": 0}
 PRESS_OK = {"ok": True, "method": "ax-press", "error": 0}
+INSERT_OK = {"ok": True, "method": "ax-insert", "error": 0}
+INSERT_REFUSED = {"ok": False, "method": "ax-insert", "error": -25204}
+INVALID_TEXT = {"ok": False, "reason": "invalid-text"}
 INVALID_PID = {"ok": False, "reason": "invalid-pid"}
 NO_FRONTMOST = {"ok": False, "reason": "no-frontmost-app"}
 FIXTURE_APP = {"appName": "focusctl-fixture", "bundleID": "org.focusctl.Fixture"}
@@ -101,15 +104,18 @@ def wait_until_frontmost(pid):
 
 
 class LineReader:
-    """Collects a pipe's lines, byte for byte, on a thread of its own."""
+    """Collects a pipe's lines, byte for byte, on a thread of its own; .arrived
+    has each with the time.monotonic() it arrived at."""
 
     def __init__(self, pipe):
         self._lines = queue.Queue()
+        self.arrived = []
         self._thread = threading.Thread(target=self._pump, args=(pipe,), daemon=True)
         self._thread.start()
 
     def _pump(self, pipe):
         for line in iter(pipe.readline, b""):
+            self.arrived.append((time.monotonic(), line))
             self._lines.put(line)
         self._lines.put(b"")
 
@@ -271,6 +277,41 @@ class DesktopTestCase(unittest.TestCase):
 
     def set_text(self, text):
         self.assertEqual(run_focusctl("set", b64(text)), SET_OK)
+
+    def check_caret_steps(self, steps):
+        """Each step: keys typed, then a command and its reply, then the field's
+        text (None: not read). A selection is waited for: keys take a moment."""
+        for keys, args, expected, text in steps:
+            with self.subTest(keys=keys, args=args):
+                if keys:
+                    x_tool("xdotool", "key", *keys.split())
+                if args[0] == "selection":
+                    wait_until(lambda: run_focusctl(*args), expected.__eq__, EVENT_LIMIT,
+                               f"the selection {expected}")
+                else:
+                    self.assertEqual(run_focusctl(*args), expected)
+                if text is not None:
+                    self.read_until({"text": text})
+
+
+def selected(text, start, length):
+    return {"ok": True, "text": text, "start": start, "length": length}
+
+
+# Offsets count UTF-16 units: U+1F600 and U+20000 (CJK Extension B) take two.
+CARET_START = "a\U0001F600 Ada"
+CARET_STEPS = [
+    ("End Left Left Left", ("selection",), selected("", 4, 0), None),
+    # In the middle of the line; the caret follows the text, as typing leaves it.
+    ("", ("insert", b64("\U00020000-")), INSERT_OK, "a\U0001F600 \U00020000-Ada"),
+    ("", ("selection",), selected("", 7, 0), None),
+    ("shift+End", ("selection",), selected("Ada", 7, 3), None),
+    ("", ("insert", b64("Bo")), INSERT_OK, "a\U0001F600 \U00020000-Bo"),
+    ("", ("insert", "%%%"), INVALID_TEXT, "a\U0001F600 \U00020000-Bo"),
+    ("ctrl+a BackSpace", ("selection",), selected("", 0, 0), None),
+    ("", ("insert", b64("x\U0001F600")), INSERT_OK, "x\U0001F600"),
+    ("", ("selection",), selected("", 3, 0), None),
+]
 
 
 def main():

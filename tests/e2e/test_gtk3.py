@@ -6,17 +6,20 @@ lines of watch."""
 import json
 import subprocess
 
-from e2e_support import (AWKWARD_TEXT, FIXTURE_APP, FOCUSCTL, INVALID_PID, PRESS_OK,
-                         SECOND_APP, SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase,
-                         active_window_rect, b64, main, run_focusctl, type_text,
-                         wait_until_frontmost, x_tool)
+from e2e_support import (AWKWARD_TEXT, CARET_START, CARET_STEPS, FIXTURE_APP, FOCUSCTL,
+                         INSERT_OK, INSERT_REFUSED, INVALID_PID, PRESS_OK, SECOND_APP,
+                         SECOND_FIXTURE, STARTUP_LIMIT, DesktopTestCase, active_window_rect,
+                         b64, main, run_focusctl, selected, type_text, wait_until_frontmost,
+                         x_tool)
 
 PRESS = None   # a step that presses instead of setting a text
+KEYS = "keys"  # (KEYS, key...): a step that types keys, the read waited for
+REFUSED = "refused"  # (REFUSED, text): a write the widget refuses
 # The written line: escapes written out, the solidus too, non-ASCII as itself.
 AWKWARD_JSON = '"text":' + json.dumps(AWKWARD_TEXT, ensure_ascii=False).replace("/", "\\/")
 
 # Fixture widget focused (or another option): what read gives first, then
-# (text set or PRESS, what read gives).
+# (text set, PRESS, keys or a refused text; what read gives).
 WIDGETS = {
     # The mnemonic label "_Search" labels the entry.
     "placeholder": ({"role": "AXTextField", "subrole": "", "identifier": "",
@@ -36,10 +39,20 @@ WIDGETS = {
     "textview": ({"role": "AXTextArea", "title": "Notes", "placeholder": "",
                   "text": "first line\nsecond line"},
                  [(AWKWARD_TEXT, {"text": AWKWARD_TEXT})]),
-    "combo": ({"title": "Colour", "text": "Green"}, [("Purple", {"text": "Purple"})]),
-    # The application sees the press, and read the label it changed.
+    # Its popup list is a menu, whose current item says SELECTED, not FOCUSED.
+    "combo": ({"title": "Colour", "text": "Green"},
+              [((KEYS, "alt+Down"), {"role": "AXMenuItem", "title": "Green"}),
+               ((KEYS, "Escape"), {"title": "Colour", "text": "Green"}),
+               ("Purple", {"text": "Purple"})]),
+    # The application sees the press, and read the label it changed. An open
+    # menu holds the focus until it closes.
     "button": ({"role": "AXButton", "title": "Send", "text": ""},
-               [(PRESS, {"title": "Pressed"})]),
+               [(PRESS, {"title": "Pressed"}),
+                ((KEYS, "F10", "Down"), {"role": "AXMenuItem", "title": "Open"}),
+                ((KEYS, "Escape", "Escape"), {"role": "AXButton", "title": "Pressed"})]),
+    # A refused write leaves the old value.
+    "spin": ({"role": "AXIncrementor", "title": "Count", "text": "42"},
+             [((REFUSED, "4x"), {"text": "42"}), ("7", {"text": "7"})]),
     # Never read, nor its masking characters, nor a text written into it.
     "password": ({"role": "AXTextField", "subrole": "AXSecureTextField", "title": "Password",
                   "text": "", "placeholder": ""},
@@ -66,21 +79,31 @@ class Gtk3(DesktopTestCase):
                          (f"{{{x + rx},{y + ry}}}", f"{{{width},{height}}}"))
 
     def test_read_set_and_press_on_every_widget(self):
+        fixture = None
         for widget, (first, steps) in WIDGETS.items():
             with self.subTest(widget=widget):
+                # Also after a failed step, which may have left a menu open.
+                if fixture:
+                    fixture.close()
                 fixture = self.start_fixture(
                     *([widget] if widget.startswith("--") else ["--focus", widget]))
                 reply = self.assert_read({"pid": fixture.pid, **FIXTURE_APP, **first})
                 self.assert_geometry(reply, fixture)
-                for text, expected in steps:
-                    if text is PRESS:
+                for step, expected in steps:
+                    if step is PRESS:
                         # Extra words change nothing.
                         self.assertEqual(run_focusctl("press", "extra"), PRESS_OK)
                         fixture.stdout.expect(b"pressed\n")
-                    else:
-                        self.set_text(text)
+                    elif isinstance(step, str):
+                        self.set_text(step)
+                    elif step[0] == KEYS:
+                        x_tool("xdotool", "key", *step[1:])
+                        self.read_until(expected)
+                        self.assertEqual(run_focusctl("frontmost")["pid"], fixture.pid)
+                    elif step[0] == REFUSED:
+                        self.assertEqual(run_focusctl("set", b64(step[1])),
+                                         {"ok": False, "method": "ax", "error": -25204})
                     self.assert_read(expected)
-                fixture.close()
 
     def test_arguments(self):
         self.start_fixture("--focus", "labelled")
@@ -96,6 +119,25 @@ class Gtk3(DesktopTestCase):
             self.assertEqual(run_focusctl("set", *argument),
                              {"ok": False, "reason": "invalid-text"}, argument)
             self.assertEqual(self.read()["text"], "Ada Lovelace")
+
+    def test_insert_and_selection_at_the_caret(self):
+        self.start_fixture("--focus", "labelled")
+        self.set_text(CARET_START)
+        self.check_caret_steps(CARET_STEPS)
+        # A password: offsets only, and an insertion confirmed by its count.
+        self.start_fixture("--focus", "password")
+        self.check_caret_steps([
+            ("End shift+Left shift+Left", ("selection",), selected("", 26, 2), None),
+            ("", ("insert", b64("xyz")), INSERT_OK, ""),
+            ("", ("selection",), selected("", 29, 0), None),
+        ])
+        # A numeric field takes the deletion and refuses the letter: the
+        # deleted digit goes back.
+        self.start_fixture("--focus", "spin")
+        self.check_caret_steps([
+            ("End shift+Left", ("selection",), selected("2", 1, 1), None),
+            ("", ("insert", b64("x")), INSERT_REFUSED, "42"),
+        ])
 
     def test_zenity_read_set_and_confirm(self):
         zenity = self.start_process(["zenity", "--entry", "--text", "Name"])
@@ -189,6 +231,17 @@ class Watch(DesktopTestCase):
         reply = self.read()
         self.assertEqual((reply["pid"], reply["title"], reply["text"]),
                          (first.pid, "Email", "z"))
+        self.assert_still_watching(watch)
+
+    def test_a_toggle_changes_the_value(self):
+        self.start_fixture("--focus", "check")
+        watch = self.start_process([FOCUSCTL, "watch"])
+        watch.stdout.expect(b"watching\n", limit=STARTUP_LIMIT)
+        for checked in (True, False):
+            with self.subTest(checked=checked):
+                x_tool("xdotool", "key", "space")
+                watch.stdout.expect(b"ax\n", limit=STARTUP_LIMIT)
+                watch.stdout.expect_quiet()
         self.assert_still_watching(watch)
 
 

@@ -28,14 +28,15 @@ using json = nlohmann::json;
 
 namespace {
 
-constexpr std::array<std::string_view, 11> attributeNames = {
+constexpr std::array<std::string_view, 13> attributeNames = {
     "AXFocusedUIElement", "AXRole",       "AXTitle",    "AXDescription", "AXValue",
     "AXPlaceholderValue", "AXIdentifier", "AXPosition", "AXSize",        "AXSubrole",
-    "AXDOMIdentifier"};
+    "AXDOMIdentifier",    "AXSelectedTextRange",        "AXSelectedText"};
 constexpr std::array<std::string_view, 3> notifications = {"AXFocusedUIElementChanged",
                                                            "AXValueChanged", "AXTitleChanged"};
-constexpr std::array<std::string_view, 9> words = {"read",  "set", "press", "activate", "frontmost",
-                                                   "watch", "",    "READ",  "Watch"};
+constexpr std::array<std::string_view, 11> words = {
+    "read", "set", "press", "activate", "frontmost", "watch", "insert", "selection", "", "READ",
+    "Watch"};
 constexpr std::array<std::string_view, 9> texts = {
     "", "AXTextField", "AXComboBox", "Email", " Email\n", "a\"b\\c/d\r\n\t\x01", "\xFF\xFE",
     "\xED\xA0\x80 surrogate", "caf\xC3\xA9 e\xCC\x81"};
@@ -46,7 +47,8 @@ constexpr std::array<double, 8> numbers = {0.0,   -0.0,    12.7, -3.9, 1e300, -9
 constexpr std::array<sim::Pid, 6> pids = {42, 7, 1, 0, -1, std::numeric_limits<sim::Pid>::max()};
 const std::set<std::string> reasons = {"accessibility-denied", "no-focused-element",
                                        "invalid-pid",          "no-frontmost-app",
-                                       "invalid-text",         "unknown-command"};
+                                       "invalid-text",         "unknown-command",
+                                       "no-selection"};
 
 template <typename Items>
 auto pick(FuzzedDataProvider& p, const Items& from) {
@@ -74,7 +76,7 @@ struct Scenario {
 
 sim::Answer someAnswer(FuzzedDataProvider& p, const Scenario& s) {
   const auto element = [&] { return sim::ElementLink{pick(p, s.elements)}; };
-  switch (p.ConsumeIntegralInRange(0, 8)) {
+  switch (p.ConsumeIntegralInRange(0, 9)) {
     case 0: return sim::point(someNumber(p), someNumber(p));
     case 1: return sim::size(someNumber(p), someNumber(p));
     case 2: return sim::link(element().id);
@@ -82,6 +84,7 @@ sim::Answer someAnswer(FuzzedDataProvider& p, const Scenario& s) {
     case 4: return sim::noValue();
     case 5: return sim::failure(someCode(p));
     case 6: return sim::Answer{someCode(p), element()};  // a failure with a value
+    case 7: return sim::range(p.ConsumeIntegral<std::int64_t>(), p.ConsumeIntegral<std::int64_t>());
     default: return sim::text(someText(p));
   }
 }
@@ -207,7 +210,7 @@ void checkOneShot(const std::vector<std::string>& args) {
   checkEnvelope(json::parse(line));
 
   const std::string command = args.size() > 1 ? args[1] : "read";
-  FUZZ_CHECK(desktop.writes.size() <= (command == "set" ? 1u : 0u));
+  FUZZ_CHECK(desktop.writes.size() <= (command == "set" || command == "insert" ? 1u : 0u));
   FUZZ_CHECK(desktop.presses.size() <= (command == "press" ? 1u : 0u));
   FUZZ_CHECK(desktop.activations.size() <= (command == "activate" ? 1u : 0u));
   const bool gated = command != "activate" && command != "frontmost";

@@ -208,6 +208,9 @@ Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr) {
   if (v->kind != theType) return 0;
   if (theType == kAXValueTypeCGPoint) {
     *static_cast<CGPoint*>(valuePtr) = CGPoint{v->first, v->second};
+  } else if (theType == kAXValueTypeCFRange) {
+    *static_cast<CFRange*>(valuePtr) =
+        CFRange{static_cast<CFIndex>(v->first), static_cast<CFIndex>(v->second)};
   } else {
     *static_cast<CGSize*>(valuePtr) = CGSize{v->first, v->second};
   }
@@ -229,6 +232,11 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
 
 AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
   return fake::axCall(element, action);
+}
+
+AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds) {
+  if (element == nullptr || timeoutInSeconds < 0) fake::misuse("messaging timeout");
+  return kAXErrorSuccess;
 }
 
 AXUIElementRef AXUIElementCreateApplication(pid_t) {

@@ -60,6 +60,9 @@ void attributeValuesAreConvertedAndGivenBack() {
   copied = copy(kAXErrorSuccess, fake::makeValue(kAXValueTypeCGSize, 800, 600));
   const auto* size = std::get_if<focusctl::platform::Size>(&copied.value);
   CHECK(size != nullptr && size->width == 800 && size->height == 600);
+  copied = copy(kAXErrorSuccess, fake::makeValue(kAXValueTypeCFRange, 3, 2));
+  const auto* range = std::get_if<focusctl::platform::Range>(&copied.value);
+  CHECK(range != nullptr && range->location == 3 && range->length == 2);
   CHECK(std::holds_alternative<OtherKind>(
       copy(kAXErrorSuccess, fake::makeValue(kAXValueTypeCGRect, 1, 2)).value));
   CHECK(std::holds_alternative<OtherKind>(copy(kAXErrorSuccess, fake::makeNumber()).value));

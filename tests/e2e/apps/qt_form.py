@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """A PyQt5 form for the end-to-end tests; its window title holds the
-password's length, and the button opens a "Save changes?" box."""
+password's length, and the button and the menu's Save open a "Save changes?"
+box."""
 
 import sys
 
-from PyQt5.QtWidgets import (QApplication, QComboBox, QFormLayout, QLineEdit,
+from PyQt5.QtWidgets import (QApplication, QComboBox, QFormLayout, QLineEdit, QMenuBar,
                              QMessageBox, QPushButton, QWidget)
 
 
@@ -28,6 +29,7 @@ layout = QFormLayout(form)
 combo = QComboBox()
 combo.setEditable(True)
 combo.addItems(["needle", "thread"])
+combo.setAccessibleDescription("Word to look for")
 layout.addRow("Find", combo)
 email = QLineEdit()
 email.setPlaceholderText("you@example.com")
@@ -40,6 +42,9 @@ layout.addRow("Password", secret)
 button = QPushButton("Send")
 button.clicked.connect(lambda: ask_to_save(form, combo))
 layout.addRow(button)
+menus = QMenuBar()
+menus.addMenu("&File").addAction("Save").triggered.connect(lambda: ask_to_save(form, combo))
+layout.setMenuBar(menus)
 form.show()
 form.activateWindow()
 (button if sys.argv[1:] == ["button"] else combo).setFocus()

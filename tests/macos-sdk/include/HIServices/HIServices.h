@@ -34,7 +34,8 @@ CF_IMPLICIT_BRIDGING_ENABLED
 typedef CF_ENUM(UInt32, AXValueType) {
   kAXValueTypeCGPoint = 1,
   kAXValueTypeCGSize = 2,
-  kAXValueTypeCGRect = 3
+  kAXValueTypeCGRect = 3,
+  kAXValueTypeCFRange = 4
 };
 
 typedef const struct CF_BRIDGED_TYPE(id) __AXValue *AXValueRef;
@@ -69,6 +70,8 @@ extern AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef 
                                             CFTypeRef value);
 
 extern AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action);
+
+extern AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds);
 
 extern AXUIElementRef AXUIElementCreateApplication(pid_t pid);
 

@@ -1,0 +1,135 @@
+#include "platform/atspi/text_selection.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "platform/atspi/bus_session.h"
+
+namespace focusctl::platform::atspi {
+namespace {
+
+// The code for a failed call, remembered when it says the element is gone.
+ResultCode failureOf(ElementFacts& facts, const bus::Outcome& outcome) {
+  ResultCode code = failureCode(facts.element(), outcome);
+  facts.noteFailure(code);
+  return code;
+}
+
+ElementFacts::Selection failed(ResultCode code) {
+  ElementFacts::Selection selection;
+  selection.code = code;
+  return selection;
+}
+
+ElementFacts::Selection readSelection(ElementFacts& facts) {
+  if (facts.vanished()) return failed(code::invalidElement);
+  const bool secure = facts.isSecureText();
+  if (facts.failed()) return failed(facts.failure());
+  if (ResultCode unknown = facts.interfacesUnknown(); unknown != code::success) {
+    return failed(unknown);
+  }
+  if (!facts.implements(wire::textInterface)) return failed(code::attributeUnsupported);
+  const Caret caret = caretOf(facts);
+  if (caret.code != code::success) return failed(caret.code);
+  const auto [start, end] = caret.span;
+  ElementFacts::Selection selection;
+  selection.code = code::success;
+  if (secure) {
+    selection.range = {start, end - start};
+    return selection;
+  }
+  // The text up to the selection's end is what converting its offsets needs.
+  std::optional<std::string> before = std::string();
+  if (end > 0) {
+    auto asked = calls::text(facts.element(), 0, end);
+    before = asked.take();
+    if (!before) return failed(failureOf(facts, asked.outcome()));
+  }
+  const std::optional<TextPlace> from = placeOf(*before, caret.units, start);
+  const std::optional<TextPlace> to = placeOf(*before, caret.units, end);
+  // A text shorter than the offsets it was asked for: the two answers
+  // disagree, and neither is known to be right.
+  if (!from || !to) return failed(code::cannotComplete);
+  selection.range = {from->utf16, to->utf16 - from->utf16};
+  selection.text = visibleText(std::string_view(*before).substr(from->byte, to->byte - from->byte),
+                               caret.units);
+  return selection;
+}
+
+const ElementFacts::Selection& selectionOf(ElementFacts& facts) {
+  std::optional<ElementFacts::Selection>& known = facts.selection();
+  if (!known) known = readSelection(facts);
+  return *known;
+}
+
+}  // namespace
+
+Caret caretOf(ElementFacts& facts) {
+  const bus::ObjectRef& element = facts.element();
+  auto selections = calls::selectionCount(element);
+  auto first = calls::selection(element, 0);
+  auto caretOffset = calls::caretOffset(element);
+  auto characters = calls::characterCount(element);
+  // Every application's root has the same path; its toolkit says how it
+  // counts offsets.
+  auto toolkit = calls::toolkitName({element.bus, std::string(wire::rootPath)});
+  Caret caret;
+  const std::string* name = toolkit.get();
+  caret.units = offsetUnitsOf(name != nullptr ? *name : std::string());
+  const std::int32_t* count = characters.get();
+  if (count == nullptr) {
+    caret.code = failureOf(facts, characters.outcome());
+    return caret;
+  }
+  caret.characterCount = *count;
+  const std::int32_t* offset = caretOffset.get();
+  // The first selection, in either direction. The caret stands at one of
+  // its ends; where it does not (Chromium's selection offsets stray from
+  // its caret's beyond the Basic Multilingual Plane), or where the
+  // selection reaches outside the text, neither answer is known to be
+  // right, and an edit would land elsewhere.
+  const std::int32_t* selected = selections.get();
+  if (const calls::Span* span = first.get(); selected != nullptr && *selected > 0 && span) {
+    const std::int32_t start = std::min(span->start, span->end);
+    const std::int32_t end = std::max(span->start, span->end);
+    if (start < 0 || end > *count ||
+        (offset != nullptr && *offset >= 0 && *offset != start && *offset != end)) {
+      caret.code = code::cannotComplete;
+      return caret;
+    }
+    if (end > start) {
+      caret.span = {start, end};
+      caret.code = code::success;
+      return caret;
+    }
+  }
+  if (offset == nullptr) {
+    caret.code = failureOf(facts, caretOffset.outcome());
+  } else if (*offset < 0) {
+    // Firefox answers -1 where nothing has a caret.
+    caret.code = code::noValue;
+  } else if (*offset > *count) {
+    caret.code = code::cannotComplete;
+  } else {
+    caret.span = {*offset, *offset};
+    caret.code = code::success;
+  }
+  return caret;
+}
+
+CopiedAttribute readSelectedTextRange(ElementFacts& facts) {
+  const ElementFacts::Selection& selection = selectionOf(facts);
+  if (selection.code != code::success) return {selection.code, std::monostate{}};
+  return {code::success, selection.range};
+}
+
+CopiedAttribute readSelectedText(ElementFacts& facts) {
+  const ElementFacts::Selection& selection = selectionOf(facts);
+  if (selection.code != code::success) return {selection.code, std::monostate{}};
+  if (!selection.text) return {code::noValue, std::monostate{}};
+  return {code::success, *selection.text};
+}
+
+}  // namespace focusctl::platform::atspi
