@@ -3,12 +3,12 @@
 #include <memory>
 #include <utility>
 
-#include "platform/atspi/atspi_calls.h"
-#include "platform/atspi/bus_session.h"
-#include "platform/atspi/element_access.h"
-#include "platform/atspi/element_ref.h"
-#include "platform/atspi/focus_search.h"
-#include "platform/atspi/registered_applications.h"
+#include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/accessible/bus_session.h"
+#include "platform/atspi/accessible/element_access.h"
+#include "platform/atspi/accessible/element_ref.h"
+#include "platform/atspi/focus/focus_search.h"
+#include "platform/atspi/focus/registered_applications.h"
 
 namespace focusctl::platform {
 namespace atspi {

@@ -21,15 +21,15 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/activation.h"
-#include "platform/atspi/atspi_calls.h"
-#include "platform/atspi/ax_mapping.h"
-#include "platform/atspi/bus_session.h"
-#include "platform/atspi/element_ref.h"
-#include "platform/atspi/focus_search.h"
-#include "platform/atspi/freshness.h"
-#include "platform/atspi/registered_applications.h"
-#include "platform/atspi/x11_desktop.h"
+#include "platform/atspi/desktop/activation.h"
+#include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/accessible/ax_mapping.h"
+#include "platform/atspi/accessible/bus_session.h"
+#include "platform/atspi/accessible/element_ref.h"
+#include "platform/atspi/focus/focus_search.h"
+#include "platform/atspi/bus/freshness.h"
+#include "platform/atspi/focus/registered_applications.h"
+#include "platform/atspi/desktop/x11_desktop.h"
 
 namespace focusctl::platform {
 

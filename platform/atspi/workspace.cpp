@@ -11,17 +11,17 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/activation.h"
-#include "platform/atspi/app_identity.h"
-#include "platform/atspi/atspi_calls.h"
-#include "platform/atspi/bus_session.h"
-#include "platform/atspi/focus_search.h"
-#include "platform/atspi/freshness.h"
-#include "platform/atspi/registered_applications.h"
-#include "platform/atspi/session_apps.h"
-#include "platform/atspi/sway_ipc.h"
-#include "platform/atspi/wayland_client.h"
-#include "platform/atspi/x11_desktop.h"
+#include "platform/atspi/desktop/activation.h"
+#include "platform/atspi/desktop/app_identity.h"
+#include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/accessible/bus_session.h"
+#include "platform/atspi/focus/focus_search.h"
+#include "platform/atspi/bus/freshness.h"
+#include "platform/atspi/focus/registered_applications.h"
+#include "platform/atspi/desktop/session_apps.h"
+#include "platform/atspi/desktop/sway_ipc.h"
+#include "platform/atspi/desktop/wayland_client.h"
+#include "platform/atspi/desktop/x11_desktop.h"
 
 namespace focusctl::platform {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/atspi/app_identity.h"
-#include "platform/atspi/sway_ipc.h"
+#include "platform/atspi/desktop/app_identity.h"
+#include "platform/atspi/desktop/sway_ipc.h"
 
 namespace focusctl::platform {
 namespace {

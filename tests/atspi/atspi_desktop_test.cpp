@@ -18,7 +18,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/atspi/bus_client.h"
+#include "platform/atspi/bus/bus_client.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform {

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/ax_mapping.h"
-#include "platform/atspi/text_offsets.h"
+#include "platform/atspi/accessible/ax_mapping.h"
+#include "platform/atspi/accessible/text_offsets.h"
 
 namespace focusctl::platform::atspi {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "platform/atspi/atspi_calls.h"
-#include "platform/atspi/element_facts.h"
-#include "platform/atspi/text_offsets.h"
+#include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/accessible/element_facts.h"
+#include "platform/atspi/accessible/text_offsets.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {

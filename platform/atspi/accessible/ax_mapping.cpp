@@ -1,4 +1,4 @@
-#include "platform/atspi/ax_mapping.h"
+#include "platform/atspi/accessible/ax_mapping.h"
 
 #include <algorithm>
 #include <array>

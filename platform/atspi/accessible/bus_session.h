@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/atspi/bus_client.h"
+#include "platform/atspi/bus/bus_client.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {

@@ -1,4 +1,4 @@
-#include "platform/atspi/focus_search.h"
+#include "platform/atspi/focus/focus_search.h"
 
 #include <algorithm>
 #include <optional>
@@ -6,13 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/atspi_calls.h"
-#include "platform/atspi/bounded_map.h"
-#include "platform/atspi/bus_session.h"
-#include "platform/atspi/focus_walk.h"
-#include "platform/atspi/freshness.h"
-#include "platform/atspi/registered_applications.h"
-#include "platform/atspi/x11_desktop.h"
+#include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/bus/bounded_map.h"
+#include "platform/atspi/accessible/bus_session.h"
+#include "platform/atspi/focus/focus_walk.h"
+#include "platform/atspi/bus/freshness.h"
+#include "platform/atspi/focus/registered_applications.h"
+#include "platform/atspi/desktop/x11_desktop.h"
 
 namespace focusctl::platform::atspi {
 namespace {

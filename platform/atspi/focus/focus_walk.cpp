@@ -1,4 +1,4 @@
-#include "platform/atspi/focus_walk.h"
+#include "platform/atspi/focus/focus_walk.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "platform/atspi/asked_ahead.h"
+#include "platform/atspi/accessible/asked_ahead.h"
 
 namespace focusctl::platform::atspi {
 namespace {

@@ -43,7 +43,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/atspi/atspi_wire.h"
+#include "platform/atspi/accessible/atspi_wire.h"
 
 struct sd_bus_message;
 

@@ -1,4 +1,4 @@
-#include "platform/atspi/x11_desktop.h"
+#include "platform/atspi/desktop/x11_desktop.h"
 
 #include <xcb/xcb.h>
 
@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/atspi/bus_client.h"
-#include "platform/atspi/freshness.h"
+#include "platform/atspi/bus/bus_client.h"
+#include "platform/atspi/bus/freshness.h"
 
 namespace focusctl::platform::x11 {
 namespace {

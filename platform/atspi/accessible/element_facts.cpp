@@ -1,12 +1,12 @@
-#include "platform/atspi/element_facts.h"
+#include "platform/atspi/accessible/element_facts.h"
 
 #include <utility>
 
-#include "platform/atspi/bus_session.h"
-#include "platform/atspi/focus_search.h"
-#include "platform/atspi/registered_applications.h"
-#include "platform/atspi/text_offsets.h"
-#include "platform/atspi/x11_desktop.h"
+#include "platform/atspi/accessible/bus_session.h"
+#include "platform/atspi/focus/focus_search.h"
+#include "platform/atspi/focus/registered_applications.h"
+#include "platform/atspi/accessible/text_offsets.h"
+#include "platform/atspi/desktop/x11_desktop.h"
 
 namespace focusctl::platform::atspi {
 

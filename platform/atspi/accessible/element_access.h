@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "platform/atspi/element_facts.h"
+#include "platform/atspi/accessible/element_facts.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {

@@ -1,4 +1,4 @@
-#include "platform/atspi/session_apps.h"
+#include "platform/atspi/desktop/session_apps.h"
 
 #include <stdlib.h>
 #include <systemd/sd-bus.h>
@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/app_identity.h"
-#include "platform/atspi/bus_client.h"
-#include "platform/atspi/owned_fd.h"
-#include "platform/atspi/session_bus.h"
+#include "platform/atspi/desktop/app_identity.h"
+#include "platform/atspi/bus/bus_client.h"
+#include "platform/atspi/desktop/owned_fd.h"
+#include "platform/atspi/desktop/session_bus.h"
 
 namespace focusctl::platform::session {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/atspi/text_offsets.h"
+#include "platform/atspi/accessible/text_offsets.h"
 
 #include <algorithm>
 

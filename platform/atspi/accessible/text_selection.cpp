@@ -1,11 +1,11 @@
-#include "platform/atspi/text_selection.h"
+#include "platform/atspi/accessible/text_selection.h"
 
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
 
-#include "platform/atspi/bus_session.h"
+#include "platform/atspi/accessible/bus_session.h"
 
 namespace focusctl::platform::atspi {
 namespace {

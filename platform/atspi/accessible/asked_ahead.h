@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/bus_client.h"
-#include "platform/atspi/freshness.h"
+#include "platform/atspi/bus/bus_client.h"
+#include "platform/atspi/bus/freshness.h"
 
 namespace focusctl::platform::atspi {
 

@@ -3,11 +3,11 @@
 #include <string>
 #include <utility>
 
-#include "platform/atspi/ax_mapping.h"
-#include "platform/atspi/bus_session.h"
-#include "platform/atspi/element_access.h"
-#include "platform/atspi/element_facts.h"
-#include "platform/atspi/text_selection.h"
+#include "platform/atspi/accessible/ax_mapping.h"
+#include "platform/atspi/accessible/bus_session.h"
+#include "platform/atspi/accessible/element_access.h"
+#include "platform/atspi/accessible/element_facts.h"
+#include "platform/atspi/accessible/text_selection.h"
 
 namespace focusctl::platform::atspi {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/atspi/sway_ipc.h"
+#include "platform/atspi/desktop/sway_ipc.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -14,7 +14,7 @@
 
 #include <json-c/json.h>
 
-#include "platform/atspi/owned_fd.h"
+#include "platform/atspi/desktop/owned_fd.h"
 
 namespace focusctl::platform::sway {
 namespace {

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/atspi/atspi_calls.h"
-#include "platform/atspi/ax_mapping.h"
+#include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/accessible/ax_mapping.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {

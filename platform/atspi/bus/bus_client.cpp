@@ -1,4 +1,4 @@
-#include "platform/atspi/bus_client.h"
+#include "platform/atspi/bus/bus_client.h"
 
 #include <poll.h>
 #include <systemd/sd-bus.h>
@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/bounded_map.h"
-#include "platform/atspi/freshness.h"
-#include "platform/atspi/x11_desktop.h"
+#include "platform/atspi/bus/bounded_map.h"
+#include "platform/atspi/bus/freshness.h"
+#include "platform/atspi/desktop/x11_desktop.h"
 
 namespace focusctl::platform::atspi::bus {
 namespace {

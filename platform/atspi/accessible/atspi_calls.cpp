@@ -1,4 +1,4 @@
-#include "platform/atspi/atspi_calls.h"
+#include "platform/atspi/accessible/atspi_calls.h"
 
 #include <systemd/sd-bus.h>
 

@@ -1,4 +1,4 @@
-#include "platform/atspi/session_bus.h"
+#include "platform/atspi/desktop/session_bus.h"
 
 #include <systemd/sd-bus.h>
 
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "platform/atspi/bus_client.h"
+#include "platform/atspi/bus/bus_client.h"
 
 namespace focusctl::platform::session {
 namespace {

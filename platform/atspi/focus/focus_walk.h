@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "platform/atspi/atspi_calls.h"
+#include "platform/atspi/accessible/atspi_calls.h"
 
 namespace focusctl::platform::atspi {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/atspi/bus_client.h"
+#include "platform/atspi/bus/bus_client.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {

@@ -1,12 +1,12 @@
-#include "platform/atspi/bus_session.h"
+#include "platform/atspi/accessible/bus_session.h"
 
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 
-#include "platform/atspi/atspi_calls.h"
-#include "platform/atspi/ax_mapping.h"
-#include "platform/atspi/freshness.h"
+#include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/accessible/ax_mapping.h"
+#include "platform/atspi/bus/freshness.h"
 
 namespace focusctl::platform::atspi {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/atspi/registered_applications.h"
+#include "platform/atspi/focus/registered_applications.h"
 
 #include <limits>
 #include <optional>
@@ -6,12 +6,12 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/atspi/asked_ahead.h"
-#include "platform/atspi/atspi_calls.h"
-#include "platform/atspi/bounded_map.h"
-#include "platform/atspi/bus_session.h"
-#include "platform/atspi/focus_walk.h"
-#include "platform/atspi/freshness.h"
+#include "platform/atspi/accessible/asked_ahead.h"
+#include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/bus/bounded_map.h"
+#include "platform/atspi/accessible/bus_session.h"
+#include "platform/atspi/focus/focus_walk.h"
+#include "platform/atspi/bus/freshness.h"
 
 namespace focusctl::platform::atspi {
 namespace {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/atspi/bus_client.h"
+#include "platform/atspi/bus/bus_client.h"
 
 namespace focusctl::platform::atspi::calls {
 

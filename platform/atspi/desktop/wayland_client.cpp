@@ -1,10 +1,10 @@
-#include "platform/atspi/wayland_client.h"
+#include "platform/atspi/desktop/wayland_client.h"
 
 #include <cstdlib>
 #include <optional>
 
-#include "platform/atspi/sway_ipc.h"
-#include "platform/atspi/x11_desktop.h"
+#include "platform/atspi/desktop/sway_ipc.h"
+#include "platform/atspi/desktop/x11_desktop.h"
 
 namespace focusctl::platform::wayland {
 

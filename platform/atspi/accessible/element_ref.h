@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/atspi/bus_client.h"
-#include "platform/atspi/element_facts.h"
+#include "platform/atspi/bus/bus_client.h"
+#include "platform/atspi/accessible/element_facts.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform {

@@ -1,4 +1,4 @@
-#include "platform/atspi/app_identity.h"
+#include "platform/atspi/desktop/app_identity.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/atspi/owned_fd.h"
+#include "platform/atspi/desktop/owned_fd.h"
 
 namespace focusctl::platform::identity {
 namespace {
