@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/reply.h"
+#include "common/reply.h"
 
 namespace focusctl {
 

@@ -8,7 +8,7 @@
 
 #include <chrono>
 
-#include "app/reply.h"
+#include "common/reply.h"
 
 namespace focusctl {
 

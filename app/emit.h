@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/reply.h"
+#include "common/reply.h"
 
 namespace focusctl {
 

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <type_traits>
 
-#include "app/utf8.h"
+#include "common/utf8.h"
 
 namespace focusctl {
 namespace {

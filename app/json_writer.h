@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/reply.h"
+#include "common/reply.h"
 
 namespace focusctl {
 

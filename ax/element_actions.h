@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/reply.h"
+#include "common/reply.h"
 #include "platform/platform.h"
 
 namespace focusctl {

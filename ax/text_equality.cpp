@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/utf8.h"
+#include "common/utf8.h"
 #include "platform/unicode.h"
 
 namespace focusctl {

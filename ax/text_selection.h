@@ -2,7 +2,7 @@
 // UTF-16 code units on every system.
 #pragma once
 
-#include "app/reply.h"
+#include "common/reply.h"
 #include "platform/platform.h"
 
 namespace focusctl {

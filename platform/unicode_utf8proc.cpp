@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/utf8.h"
+#include "common/utf8.h"
 #include "platform/unicode.h"
 
 namespace focusctl::platform {

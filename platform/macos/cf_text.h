@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/utf8.h"
+#include "common/utf8.h"
 #include "platform/macos/cf_ref.h"
 
 namespace focusctl::platform::macos {

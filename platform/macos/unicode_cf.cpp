@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/utf8.h"
+#include "common/utf8.h"
 #include "platform/macos/cf_ref.h"
 #include "platform/macos/cf_text.h"
 #include "platform/unicode.h"

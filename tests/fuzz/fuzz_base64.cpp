@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/utf8.h"
+#include "common/utf8.h"
 #include "ax/base64_text.h"
 #include "fuzz_check.h"
 

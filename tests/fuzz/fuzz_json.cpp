@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/json_writer.h"
-#include "app/utf8.h"
+#include "common/utf8.h"
 #include "fuzz_check.h"
 
 using json = nlohmann::json;

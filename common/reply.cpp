@@ -1,4 +1,4 @@
-#include "app/reply.h"
+#include "common/reply.h"
 
 namespace focusctl {
 
