@@ -41,14 +41,12 @@ json snapshotWith(const json& changes) {
   return expected;
 }
 
-class OneShotTest : public SimTest {
- protected:
-  void expectUntouched() {
-    EXPECT_TRUE(sim::desktop().writes.empty());
-    EXPECT_TRUE(sim::desktop().presses.empty());
-    EXPECT_TRUE(sim::desktop().activations.empty());
-  }
-};
+using OneShotTest = SimTest;
+
+void expectUntouched() {
+  EXPECT_TRUE(sim::desktop().writes.empty() && sim::desktop().presses.empty() &&
+              sim::desktop().activations.empty());
+}
 
 enum class Expect { snapshot, set, press, insert, selection, unknown };
 

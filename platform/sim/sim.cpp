@@ -50,8 +50,7 @@ ElementId addElement(Pid owner) {
 SimElement& element(ElementId id) { return state().elements.at(id); }
 
 App& addApp(Pid pid, std::optional<std::string> name, std::optional<std::string> bundleId) {
-  App& added = state().apps[pid];
-  added = App{};
+  App& added = state().apps[pid] = App{};
   added.pid = pid;
   added.name = std::move(name);
   added.bundleId = std::move(bundleId);

@@ -36,12 +36,8 @@ void release(ObserverRef* ref) noexcept {
     ++state().desktop.observersReleasedWhileAttached;
   }
 }
-void release(RunLoopSourceRef* ref) noexcept {
-  releaseHandle(ref, Kind::runLoopSource, "a run-loop source");
-}
-void release(ApplicationRef* ref) noexcept {
-  releaseHandle(ref, Kind::application, "an application");
-}
+void release(RunLoopSourceRef* ref) noexcept { releaseHandle(ref, Kind::runLoopSource, "a run-loop source"); }
+void release(ApplicationRef* ref) noexcept { releaseHandle(ref, Kind::application, "an application"); }
 
 // ---------------------------------------------------------------------------
 // Accessibility

@@ -210,8 +210,7 @@ def settle(watch, limit=STARTUP_LIMIT):
     while (left := deadline - time.monotonic()) > 0:
         line = watch.stdout.next_line(min(QUIET_PERIOD, left))
         if line is None and b"watching\n" in lines:
-            subscriptions = [line for line in lines if line != b"ax\n"]
-            if set(lines) <= WATCH_LINES and subscriptions[-1] == b"watching\n":
+            if set(lines) <= WATCH_LINES and [l for l in lines if l != b"ax\n"][-1] == b"watching\n":
                 return lines
             break
         if line == b"":

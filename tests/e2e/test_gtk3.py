@@ -28,14 +28,13 @@ WIDGETS = {
                     # GtkEntry keeps a line feed: truncate-multiline is off.
                     [(AWKWARD_TEXT, {"text": AWKWARD_TEXT}),
                      ("", {"text": "", "placeholder": "Search mail"})]),
-    # No placeholder of its own: a value that repeats the name stands for one.
+    # No placeholder of its own: a value that repeats the name stands for one,
+    # looked at again after each write (the rule itself is the unit tests').
     "named": ({"title": "Email", "description": "Reply address", "text": "Email",
                "placeholder": "Email"},
               [("  Email \t", {"text": "  Email \t", "placeholder": "Email"}),
-               ("Reply address", {"placeholder": "Reply address"}),
                ("email", {"placeholder": ""})]),
-    "labelled": ({"title": "Full name", "text": "Ada Lovelace", "placeholder": ""},
-                 [("Full name", {"placeholder": "Full name"})]),
+    "labelled": ({"title": "Full name", "text": "Ada Lovelace", "placeholder": ""}, []),
     "textview": ({"role": "AXTextArea", "title": "Notes", "placeholder": "",
                   "text": "first line\nsecond line"},
                  [(AWKWARD_TEXT, {"text": AWKWARD_TEXT})]),
@@ -105,21 +104,6 @@ class Gtk3(DesktopTestCase):
                                          {"ok": False, "method": "ax", "error": -25204})
                     self.assert_read(expected)
 
-    def test_arguments(self):
-        self.start_fixture("--focus", "labelled")
-        reply = self.read()
-        # No command word reads too, and extra words change nothing.
-        self.assertEqual(run_focusctl(), reply)
-        self.assertEqual(run_focusctl("read", "extra", "words"), reply)
-        for word in ("bogus", "", "READ", "Read", " read"):
-            self.assertEqual(run_focusctl(word), {"ok": False, "reason": "unknown-command"}, word)
-        # Unpadded, a line break, the URL-safe alphabet, not UTF-8, nothing.
-        for argument in [("@@@@",), ("aGk",), (b64("wrapped") + "\n",), ("-_-_",),
-                         ("/w==",), ()]:
-            self.assertEqual(run_focusctl("set", *argument),
-                             {"ok": False, "reason": "invalid-text"}, argument)
-            self.assertEqual(self.read()["text"], "Ada Lovelace")
-
     def test_insert_and_selection_at_the_caret(self):
         self.start_fixture("--focus", "labelled")
         self.set_text(CARET_START)
@@ -188,13 +172,12 @@ class ActivateAndFrontmost(DesktopTestCase):
                 reply = self.read()
                 self.assertEqual({key: reply[key] for key in (*app, *shown)}, {**app, **shown})
 
-    def test_ids_that_name_no_application(self):
+    def test_an_id_that_names_no_application(self):
+        # The id of a process that has ended; how an id is spelled is the unit
+        # tests' to check.
         gone = subprocess.Popen(["true"])
         gone.wait()
-        for argument in (("12x",), ("",), (f" {self.first.pid}",), (f"{self.first.pid} ",),
-                         ("0x10",), ("2147483648",), ("-",), (str(gone.pid),), ()):
-            with self.subTest(argument=argument):
-                self.assertEqual(run_focusctl("activate", *argument), INVALID_PID)
+        self.assertEqual(run_focusctl("activate", str(gone.pid)), INVALID_PID)
         # Nothing moved.
         self.assertEqual(run_focusctl("frontmost")["pid"], self.second.pid)
 

@@ -22,15 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < count && provider.remaining_bytes() > 0; ++i) {
     const std::string key = provider.ConsumeRandomLengthString(16);
     switch (provider.ConsumeIntegralInRange(0, 2)) {
-      case 0:
-        reply[key] = provider.ConsumeBool();
-        break;
-      case 1:
-        reply[key] = provider.ConsumeIntegral<std::int32_t>();
-        break;
-      default:
-        reply[key] = provider.ConsumeRandomLengthString(64);
-        break;
+      case 0: reply[key] = provider.ConsumeBool(); break;
+      case 1: reply[key] = provider.ConsumeIntegral<std::int32_t>(); break;
+      default: reply[key] = provider.ConsumeRandomLengthString(64);
     }
   }
   for (const auto& [key, value] : reply) {

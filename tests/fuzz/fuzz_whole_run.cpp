@@ -45,9 +45,8 @@ constexpr std::array<sim::ResultCode, 10> codes = {0,      0,      0,      -2520
 constexpr std::array<double, 8> numbers = {0.0,   -0.0,    12.7, -3.9, 1e300, -9.3e18, HUGE_VAL,
                                            std::numeric_limits<double>::quiet_NaN()};
 constexpr std::array<sim::Pid, 6> pids = {42, 7, 1, 0, -1, std::numeric_limits<sim::Pid>::max()};
-const std::set<std::string> reasons = {"accessibility-denied", "no-focused-element",
-                                       "invalid-pid",          "no-frontmost-app",
-                                       "invalid-text",         "unknown-command",
+const std::set<std::string> reasons = {"accessibility-denied", "no-focused-element", "invalid-pid",
+                                       "no-frontmost-app", "invalid-text", "unknown-command",
                                        "no-selection"};
 
 template <typename Items>
@@ -167,15 +166,12 @@ void buildArguments(FuzzedDataProvider& p, const Scenario& s, std::vector<std::s
   args.resize(std::min<std::size_t>(count, 2));
   if (count > 2) {
     switch (p.ConsumeIntegralInRange(0, 3)) {
-      case 0:
-        args.push_back(fz::base64Encode(someText(p)));
-        break;
+      case 0: args.push_back(fz::base64Encode(someText(p))); break;
       case 1:
         args.push_back((p.ConsumeBool() ? "+00" : "") +
                        std::to_string(s.apps.empty() ? somePid(p) : pick(p, s.apps)));
         break;
-      default:
-        args.push_back(someText(p));
+      default: args.push_back(someText(p));
     }
   }
   if (count > 3) args.push_back(someText(p));

@@ -54,11 +54,7 @@ Object* object(CFTypeRef ref, CFTypeID type = 0) {
 
 template <typename Ref>
 Ref handle(Object* o) {
-  return static_cast<Ref>(static_cast<void*>(o));
-}
-template <typename Ref>
-Ref constHandle(Object* o) {
-  return static_cast<Ref>(static_cast<const void*>(o));
+  return reinterpret_cast<Ref>(o);
 }
 
 // The fake's own constants, alive for the whole run like CF's.
@@ -92,15 +88,15 @@ long retainCount(CFTypeRef ref) { return object(ref)->refs; }
 CFStringRef makeString(const std::u16string& text) {
   auto* o = new Object(stringType);
   o->text = text;
-  return constHandle<CFStringRef>(o);
+  return handle<CFStringRef>(o);
 }
-AXUIElementRef makeElement() { return constHandle<AXUIElementRef>(new Object(elementType)); }
+AXUIElementRef makeElement() { return handle<AXUIElementRef>(new Object(elementType)); }
 AXValueRef makeValue(AXValueType kind, double first, double second) {
   auto* o = new Object(valueType);
   o->kind = kind;
   o->first = first;
   o->second = second;
-  return constHandle<AXValueRef>(o);
+  return handle<AXValueRef>(o);
 }
 CFTypeRef makeNumber() { return new Object(otherType); }
 
@@ -130,8 +126,7 @@ using fake::script;
 
 extern "C" {
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
-const CFRunLoopMode kCFRunLoopDefaultMode =
-    static_cast<CFStringRef>(static_cast<const void*>(&fake::defaultMode()));
+const CFRunLoopMode kCFRunLoopDefaultMode = fake::handle<CFStringRef>(&fake::defaultMode());
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf) { return fake::object(cf)->type; }

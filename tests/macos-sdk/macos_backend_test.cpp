@@ -213,11 +213,7 @@ int main() {
     const int failuresBefore = failures;
     test.run();
     fake::resetScript();
-    if (fake::liveObjects() != before) {
-      ++failures;
-      std::fprintf(stderr, "  %ld CF object(s) leaked or over-released\n",
-                   fake::liveObjects() - before);
-    }
+    CHECK(fake::liveObjects() == before);  // nothing leaked or released too often
     const bool ok = failures == failuresBefore;
     failedTests += ok ? 0 : 1;
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", test.name);

@@ -11,11 +11,7 @@
 /*
  * From AppKitDefines.h: APPKIT_EXTERN as in Apple's SDK.
  */
-#if defined(__cplusplus)
 #define APPKIT_EXTERN extern "C" __attribute__((visibility("default")))
-#else
-#define APPKIT_EXTERN extern __attribute__((visibility("default")))
-#endif
 
 /*
  * From NSWorkspace.h: the shared workspace, its notification centre, the
@@ -41,14 +37,11 @@ APPKIT_EXTERN NSNotificationName const NSWorkspaceDidActivateApplicationNotifica
 
 /*
  * From NSRunningApplication.h: a running application: its identity and the
- * request to activate it. In C++ an NS_OPTIONS type is its integer type.
+ * request to activate it. In C++ an NS_OPTIONS type is its integer type;
+ * focusctl passes the option bits through and names none of them.
  */
 
-typedef NS_OPTIONS(NSUInteger, NSApplicationActivationOptions) {
-  NSApplicationActivateIgnoringOtherApps API_DEPRECATED(
-      "ignoringOtherApps is deprecated in macOS 14 and will have no effect.",
-      macos(10.6, 14.0)) = 1 << 1
-};
+typedef NS_OPTIONS(NSUInteger, NSApplicationActivationOptions) {};
 
 API_AVAILABLE(macos(10.6))
 @interface NSRunningApplication : NSObject

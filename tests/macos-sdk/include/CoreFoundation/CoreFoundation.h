@@ -12,14 +12,11 @@
  * polymorphic functions used by focusctl, declared as in Apple's SDK
  * (CoreFoundation/CFBase.h, CFAvailability.h). Ownership follows the Create
  * and Copy rules; CF_RETURNS_RETAINED and CF_CONSUMED mark the exceptions.
+ * Only C++ and Objective-C++ include these declarations, so the C spellings
+ * of Apple's macros are left out.
  */
-#if defined(__cplusplus)
 #define CF_EXTERN_C_BEGIN extern "C" {
 #define CF_EXTERN_C_END }
-#else
-#define CF_EXTERN_C_BEGIN
-#define CF_EXTERN_C_END
-#endif
 
 #define CF_EXPORT extern
 #define CF_INLINE static __inline__ __attribute__((always_inline))
@@ -44,12 +41,7 @@
 #define __CF_OPTIONS_ATTRIBUTES __attribute__((flag_enum, enum_extensibility(open)))
 #define CF_ENUM(_type, _name) \
   enum __CF_ENUM_ATTRIBUTES _name : _type _name; enum _name : _type
-#if defined(__cplusplus)
 #define CF_OPTIONS(_type, _name) _type _name; enum __CF_OPTIONS_ATTRIBUTES : _type
-#else
-#define CF_OPTIONS(_type, _name) \
-  enum __CF_OPTIONS_ATTRIBUTES _name : _type _name; enum _name : _type
-#endif
 
 #ifdef __OBJC__
 @class NSString;

@@ -1,18 +1,14 @@
 /*
  * CGGeometry.h — CGFloat, CGPoint and CGSize as Apple's CoreGraphics
- * (CGBase.h, CGGeometry.h) defines them: CGFloat is double on LP64.
+ * (CGBase.h, CGGeometry.h) defines them: CGFloat is double on LP64, which
+ * both targets of the check are.
  */
 #ifndef CGGEOMETRY_H_
 #define CGGEOMETRY_H_
 
 #include <CoreFoundation/CoreFoundation.h>
 
-#if defined(__LP64__) && __LP64__
-#define CGFLOAT_TYPE double
-#else
-#define CGFLOAT_TYPE float
-#endif
-typedef CGFLOAT_TYPE CGFloat;
+typedef double CGFloat;
 
 struct CGPoint {
   CGFloat x;

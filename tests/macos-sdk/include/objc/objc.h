@@ -2,15 +2,14 @@
  * objc/objc.h — BOOL and nil as the Objective-C runtime headers define them.
  * BOOL is bool where the compiler says so (arm64) and signed char elsewhere
  * (x86_64), so both targets of the check see the type they really have.
+ * Only C++ and Objective-C++ include it.
  */
 #ifndef _OBJC_OBJC_H_
 #define _OBJC_OBJC_H_
 
 #if defined(__OBJC_BOOL_IS_BOOL) && __OBJC_BOOL_IS_BOOL
-#define OBJC_BOOL_IS_BOOL 1
 typedef bool BOOL;
 #else
-#define OBJC_BOOL_IS_BOOL 0
 typedef signed char BOOL;
 #endif
 
@@ -23,11 +22,7 @@ typedef signed char BOOL;
 #endif
 
 #ifndef nil
-#if defined(__cplusplus)
 #define nil nullptr
-#else
-#define nil ((void *)0)
-#endif
 #endif
 
 #endif /* _OBJC_OBJC_H_ */
