@@ -3,17 +3,19 @@
 #include <memory>
 #include <utility>
 
+#include "platform/atspi/accessible/application_pids.h"
 #include "platform/atspi/accessible/atspi_calls.h"
 #include "platform/atspi/accessible/bus_session.h"
 #include "platform/atspi/accessible/element_access.h"
 #include "platform/atspi/accessible/element_ref.h"
+#include "platform/atspi/accessible/liveness.h"
 #include "platform/atspi/focus/focus_search.h"
 #include "platform/atspi/focus/registered_applications.h"
 
 namespace focusctl::platform {
 namespace atspi {
 
-ElementRef* newAccessibleElement(bus::ObjectRef accessible, Pid pid) {
+ElementRef* newAccessibleElement(ObjectRef accessible, Pid pid) {
   auto* element = new ElementRef;
   element->kind = ElementRef::Kind::accessible;
   element->pid = pid;
@@ -28,7 +30,7 @@ ElementFacts& factsOf(ElementRef& element) {
   return *element.facts;
 }
 
-const bus::ObjectRef& applicationRoot(ElementRef& application) {
+const ObjectRef& applicationRoot(ElementRef& application) {
   if (!application.lookedUp) {
     application.lookedUp = true;
     application.accessible = applicationForPid(application.pid);
@@ -54,7 +56,7 @@ CopiedAttribute focusAttribute(atspi::FocusAnswer answer) {
 
 CopiedAttribute applicationAttribute(ElementRef& application,
                                      std::string_view attribute) {
-  atspi::bus::ObjectRef root = atspi::applicationRoot(application);
+  atspi::ObjectRef root = atspi::applicationRoot(application);
   // No registered application has the pid: it may run without speaking
   // AT-SPI at all, so this is "cannot complete" rather than "invalid".
   if (root.isNull()) return {code::cannotComplete, std::monostate{}};

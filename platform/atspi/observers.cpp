@@ -21,15 +21,17 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/desktop/activation.h"
+#include "platform/atspi/accessible/application_pids.h"
 #include "platform/atspi/accessible/atspi_calls.h"
 #include "platform/atspi/accessible/ax_mapping.h"
 #include "platform/atspi/accessible/bus_session.h"
 #include "platform/atspi/accessible/element_ref.h"
-#include "platform/atspi/focus/focus_search.h"
+#include "platform/atspi/accessible/liveness.h"
 #include "platform/atspi/bus/freshness.h"
-#include "platform/atspi/focus/registered_applications.h"
+#include "platform/atspi/activation.h"
 #include "platform/atspi/desktop/x11_desktop.h"
+#include "platform/atspi/focus/focus_search.h"
+#include "platform/atspi/focus/registered_applications.h"
 
 namespace focusctl::platform {
 
@@ -74,6 +76,11 @@ struct Registration {
   std::string path;  // value: the element; focus: empty, the whole application
   void* context;
   std::uint64_t afterEvent;  // only events received after this one count
+
+  // An event of that kind from that element is for this registration.
+  bool hears(Kind event, const std::string& fromBus, const std::string& fromPath) const {
+    return kind == event && busName == fromBus && (kind == Kind::focus || path == fromPath);
+  }
 };
 
 struct ObserverState {
@@ -145,10 +152,7 @@ bool anyLiveRegistration(Kind kind, const std::string& busName,
   for (const auto& [serial, state] : observers) {
     if (!state.live()) continue;
     for (const Registration& registration : state.registrations) {
-      if (registration.kind == kind && registration.busName == busName &&
-          (kind == Kind::focus || registration.path == path)) {
-        return true;
-      }
+      if (registration.hears(kind, busName, path)) return true;
     }
   }
   return false;
@@ -164,8 +168,7 @@ void deliverNotification(const Queued& item, Kind kind) {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> targets;  // observer, id
   for (const auto& [serial, state] : observers) {
     for (const Registration& registration : state.registrations) {
-      if (registration.kind == kind && registration.busName == item.busName &&
-          (kind == Kind::focus || registration.path == item.path) &&
+      if (registration.hears(kind, item.busName, item.path) &&
           item.event > registration.afterEvent) {
         targets.emplace_back(serial, registration.id);
       }
@@ -347,7 +350,7 @@ void put(std::deque<Queued>& queue, Queued item) {
   queue.push_back(std::move(item));
 }
 
-void enqueue(Queued::What what, const bus::Event& event, bool fromWindowEvent) {
+void enqueue(Queued::What what, const Event& event, bool fromWindowEvent) {
   const ObjectRef& source = event.source;
   if (source.bus.empty()) return;
   Queued item{what, lastEvent, source.bus, source.path, fromWindowEvent, {}};
@@ -368,7 +371,7 @@ void enqueue(Queued::What what, const bus::Event& event, bool fromWindowEvent) {
 }
 
 // Handed over by the loop, never from inside a call.
-void onEvent(const bus::Event& event) {
+void handleEvent(const Event& event) {
   ++lastEvent;
   const wire::Signal* signal = event.signal;
   if (signal == &wire::focusedChanged) {
@@ -390,7 +393,7 @@ void onEvent(const bus::Event& event) {
 // A registry that restarted knows of no listener: the events are asked for
 // again. An application that left takes what was learnt of it along.
 void onNameChange(const bus::NameChange& change) {
-  if (change.name == wire::registryName && !change.newOwner.empty()) bus::listenAgain();
+  if (change.name == wire::registryName && !change.newOwner.empty()) listenAgain();
   if (change.name.starts_with(':') && change.newOwner.empty()) {
     auto itsOwn = [&change](const Queued& item) { return item.busName == change.name; };
     std::erase_if(settling, itsOwn);
@@ -414,15 +417,15 @@ void onConnectionChange(bool) {
 
 // Each event is subscribed to once per process, when the first
 // registration needs it.
-void listenFor(std::initializer_list<const wire::Signal*> signals) {
+void listenForEach(std::initializer_list<const wire::Signal*> signals) {
   static const bool handlersSet = [] {
-    bus::onEvent(onEvent);
+    onEvent(handleEvent);
     bus::onNameOwnerChanged(onNameChange);
     bus::onConnectionChange(onConnectionChange);
     return true;
   }();
   (void)handlersSet;
-  for (const wire::Signal* signal : signals) bus::listenFor(*signal);
+  for (const wire::Signal* signal : signals) listenFor(*signal);
 }
 
 struct Target {
@@ -530,9 +533,9 @@ ResultCode addObserverNotification(const Observer& observer, const Element& elem
     return code::notificationAlreadyRegistered;
   }
   if (*kind == atspi::Kind::focus) {
-    atspi::listenFor({&atspi::wire::focusedChanged});
+    atspi::listenForEach({&atspi::wire::focusedChanged});
   } else {
-    atspi::listenFor({&atspi::wire::textChanged, &atspi::wire::valueChanged,
+    atspi::listenForEach({&atspi::wire::textChanged, &atspi::wire::valueChanged,
                       &atspi::wire::checkedChanged, &atspi::wire::pressedChanged,
                       &atspi::wire::selectedChanged});
   }
@@ -578,7 +581,7 @@ void observeApplicationActivation(ActivationHandler handler) {
   atspi::activationHandlers.push_back(handler);
   if (!first) return;
   if (atspi::busConnected()) {
-    atspi::listenFor({&atspi::wire::windowActivated, &atspi::wire::windowDeactivated,
+    atspi::listenForEach({&atspi::wire::windowActivated, &atspi::wire::windowDeactivated,
                       &atspi::wire::activeChanged});
   }
   if (x11::watchActiveWindow(atspi::onActiveWindowChanged)) {

@@ -11,33 +11,33 @@
 #include <utility>
 #include <vector>
 
-#include "platform/atspi/desktop/activation.h"
-#include "platform/atspi/desktop/app_identity.h"
 #include "platform/atspi/accessible/atspi_calls.h"
 #include "platform/atspi/accessible/bus_session.h"
-#include "platform/atspi/focus/focus_search.h"
 #include "platform/atspi/bus/freshness.h"
-#include "platform/atspi/focus/registered_applications.h"
+#include "platform/atspi/activation.h"
+#include "platform/atspi/desktop/app_identity.h"
 #include "platform/atspi/desktop/session_apps.h"
 #include "platform/atspi/desktop/sway_ipc.h"
 #include "platform/atspi/desktop/wayland_client.h"
 #include "platform/atspi/desktop/x11_desktop.h"
+#include "platform/atspi/focus/focus_search.h"
+#include "platform/atspi/focus/registered_applications.h"
 
 namespace focusctl::platform {
 
 struct ApplicationRef {
   Pid pid = 0;
   // Both looked up on first use.
-  std::optional<atspi::bus::ObjectRef> root;
+  std::optional<atspi::ObjectRef> root;
   std::optional<std::vector<x11::WindowId>> windows;
 };
 
 namespace {
 
-const atspi::bus::ObjectRef& rootOf(ApplicationRef& application) {
+const atspi::ObjectRef& rootOf(ApplicationRef& application) {
   if (!application.root) {
     application.root = atspi::busConnected() ? atspi::applicationForPid(application.pid)
-                                             : atspi::bus::ObjectRef();
+                                             : atspi::ObjectRef();
   }
   return *application.root;
 }
@@ -105,7 +105,7 @@ Pid processIdentifier(const RunningApplication& application) {
 
 std::optional<std::string> localizedName(const RunningApplication& application) {
   if (!application) return std::nullopt;
-  if (const atspi::bus::ObjectRef& root = rootOf(*application.get()); !root.isNull()) {
+  if (const atspi::ObjectRef& root = rootOf(*application.get()); !root.isNull()) {
     auto name = atspi::applicationName(root);
     if (const std::string* text = name.get(); text != nullptr && !text->empty()) return *text;
   }

@@ -6,11 +6,23 @@
 #include <memory>
 #include <utility>
 
+#include "platform/atspi/accessible/bus_session.h"
+
 namespace focusctl::platform::atspi::calls {
 namespace {
 
 template <typename T>
 using Reader = bool (*)(sd_bus_message*, T&);
+
+// Sends the call over the accessibility bus, which the first call of the
+// process finds.
+template <typename T>
+Reply<T> sent(std::shared_ptr<typename Reply<T>::Slot> slot, const ObjectRef& target,
+              std::string_view interface, std::string_view member, const bus::Appender& append) {
+  busConnected();
+  bus::detail::send(slot, target.bus, target.path, interface, member, append);
+  return Reply<T>(std::move(slot));
+}
 
 // Arguments travel with the call as values of its own; a text is handed to
 // sd-bus from the copy the call keeps.
@@ -29,16 +41,15 @@ Reply<T> callMethod(const ObjectRef& target, const wire::Method& method, Reader<
   slot->reader = [reader, out = std::string(method.out)](sd_bus_message* reply, T& value) {
     return sd_bus_message_has_signature(reply, out.c_str()) > 0 && reader(reply, value);
   };
-  bus::detail::send(slot, target.bus, target.path, method.interface, method.member,
-                    [in = std::string(method.in), args...](sd_bus_message* call) {
-                      if constexpr (sizeof...(Args) == 0) {
-                        (void)call;
-                        return 0;
-                      } else {
-                        return sd_bus_message_append(call, in.c_str(), wireArgument(args)...);
-                      }
-                    });
-  return Reply<T>(slot);
+  return sent<T>(std::move(slot), target, method.interface, method.member,
+                 [in = std::string(method.in), args...](sd_bus_message* call) {
+                   if constexpr (sizeof...(Args) == 0) {
+                     (void)call;
+                     return 0;
+                   } else {
+                     return sd_bus_message_append(call, in.c_str(), wireArgument(args)...);
+                   }
+                 });
 }
 
 template <typename T>
@@ -49,13 +60,11 @@ Reply<T> getProperty(const ObjectRef& target, const wire::Property& property, Re
            sd_bus_message_enter_container(reply, 'v', type.c_str()) > 0 &&
            reader(reply, value) && sd_bus_message_exit_container(reply) >= 0;
   };
-  bus::detail::send(slot, target.bus, target.path, wire::propertyGet.interface,
-                    wire::propertyGet.member,
-                    [interface = std::string(property.interface),
-                     name = std::string(property.name)](sd_bus_message* call) {
-                      return sd_bus_message_append(call, "ss", interface.c_str(), name.c_str());
-                    });
-  return Reply<T>(slot);
+  return sent<T>(std::move(slot), target, bus::propertyGet.interface, bus::propertyGet.member,
+                 [interface = std::string(property.interface),
+                  name = std::string(property.name)](sd_bus_message* call) {
+                   return sd_bus_message_append(call, "ss", interface.c_str(), name.c_str());
+                 });
 }
 
 bool readString(sd_bus_message* message, std::string& value) {
@@ -78,10 +87,6 @@ bool readBool(sd_bus_message* message, bool& value) {
   if (sd_bus_message_read_basic(message, 'b', &flag) <= 0) return false;
   value = flag != 0;
   return true;
-}
-
-bool readDouble(sd_bus_message* message, double& value) {
-  return sd_bus_message_read_basic(message, 'd', &value) > 0;
 }
 
 // Reads an array's entries one by one (readOne: 1 for one more, 0 at the
@@ -179,7 +184,7 @@ bool readActions(sd_bus_message* message, std::vector<ActionInfo>& value) {
 }
 
 const ObjectRef& busDaemon() {
-  static const ObjectRef daemon{"org.freedesktop.DBus", "/org/freedesktop/DBus"};
+  static const ObjectRef daemon{std::string(bus::daemonName), std::string(bus::daemonPath)};
   return daemon;
 }
 
@@ -284,20 +289,12 @@ Reply<std::vector<ActionInfo>> actions(const ObjectRef& object) {
   return callMethod(object, wire::getActions, readActions);
 }
 
-Reply<std::int32_t> actionCount(const ObjectRef& object) {
-  return getProperty(object, wire::actionCount, readInt32);
-}
-
 Reply<std::string> actionName(const ObjectRef& object, std::int32_t index) {
   return callMethod(object, wire::getActionName, readString, index);
 }
 
 Reply<bool> doAction(const ObjectRef& object, std::int32_t index) {
   return callMethod(object, wire::doAction, readBool, index);
-}
-
-Reply<double> currentValue(const ObjectRef& object) {
-  return getProperty(object, wire::currentValue, readDouble);
 }
 
 Reply<std::vector<ObjectRef>> matchesWithStates(const ObjectRef& object, StateBits wanted,
@@ -322,7 +319,7 @@ Reply<std::string> toolkitVersion(const ObjectRef& application) {
 }
 
 Reply<std::uint32_t> connectionPid(const std::string& busName) {
-  return callMethod(busDaemon(), wire::getConnectionPid, readUint32, busName);
+  return callMethod(busDaemon(), bus::getConnectionPid, readUint32, busName);
 }
 
 }  // namespace focusctl::platform::atspi::calls

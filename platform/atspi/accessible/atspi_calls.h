@@ -12,11 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/atspi/accessible/atspi_wire.h"
 #include "platform/atspi/bus/bus_client.h"
 
 namespace focusctl::platform::atspi::calls {
 
-using bus::ObjectRef;
 using bus::Reply;
 
 // A state set as its two 32-bit words on the wire, low word first.
@@ -106,12 +106,8 @@ Reply<bool> deleteText(const ObjectRef& object, std::int32_t start, std::int32_t
 // (atspi_action_get_n_actions with atspi_action_get_action_name), one name,
 // and performing one (atspi_action_do_action).
 Reply<std::vector<ActionInfo>> actions(const ObjectRef& object);
-Reply<std::int32_t> actionCount(const ObjectRef& object);
 Reply<std::string> actionName(const ObjectRef& object, std::int32_t index);
 Reply<bool> doAction(const ObjectRef& object, std::int32_t index);
-
-// Value (atspi_value_get_current_value).
-Reply<double> currentValue(const ObjectRef& object);
 
 // Collection: up to count descendants (0: all) that hold every state in
 // wanted and, where roles names some, have one of them, in document order

@@ -1,45 +1,30 @@
-// Every AT-SPI D-Bus member focusctl uses, with its wire signature: the one
-// place that says what goes over the bus. The typed calls (atspi_calls.h)
-// send exactly these and refuse a reply whose signature differs, so an
-// application that answers something else reads as a failed call, never as
-// a wrong value.
+// Every AT-SPI member focusctl uses, with its wire signature: the one place
+// that says what goes over the accessibility bus (D-Bus's own members are in
+// bus/dbus_wire.h). The typed calls (atspi_calls.h) send exactly these and
+// refuse a reply whose signature differs, so an application that answers
+// something else reads as a failed call, never as a wrong value.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "platform/atspi/bus/dbus_wire.h"
 
 namespace focusctl::platform::atspi::wire {
 
-// A method: its interface, name, argument signature and reply signature.
-struct Method {
-  std::string_view interface;
-  std::string_view member;
-  std::string_view in;
-  std::string_view out;
-};
-
-// A property read through org.freedesktop.DBus.Properties.Get: the
-// variant's content signature.
-struct Property {
-  std::string_view interface;
-  std::string_view name;
-  std::string_view type;
-};
+using bus::Method;
+using bus::Property;
 
 // An event signal: every one starts with the event's detail (s), detail1
 // (i), detail2 (i) and any_data (v); later versions append more, which is
-// ignored.
+// ignored. Its match's arg0 is the detail, where the rule is for one detail
+// only ("focused").
 struct Signal {
-  std::string_view interface;
-  std::string_view member;
+  bus::Signal match;
   // libatspi's name of the event, which the registry takes in
   // RegisterEvent: "object:state-changed:focused" and the like.
   std::string_view eventName;
-  // The detail the signal carries in its first argument, when the rule is
-  // for one detail only ("focused"); empty for all.
-  std::string_view detail;
 };
-
-inline constexpr std::string_view eventPrefix = "siiv";
 
 inline constexpr std::string_view registryName = "org.a11y.atspi.Registry";
 inline constexpr std::string_view rootPath = "/org/a11y/atspi/accessible/root";
@@ -56,23 +41,11 @@ inline constexpr std::string_view collectionInterface = "org.a11y.atspi.Collecti
 inline constexpr std::string_view applicationInterface = "org.a11y.atspi.Application";
 inline constexpr std::string_view valueInterface = "org.a11y.atspi.Value";
 inline constexpr std::string_view registryInterface = "org.a11y.atspi.Registry";
-inline constexpr std::string_view propertiesInterface = "org.freedesktop.DBus.Properties";
 
 // Where the accessibility bus is announced on the session bus.
 inline constexpr Method getBusAddress{"org.a11y.Bus", "GetAddress", "", "s"};
 inline constexpr std::string_view busLauncherName = "org.a11y.Bus";
 inline constexpr std::string_view busLauncherPath = "/org/a11y/bus";
-
-// The bus daemon.
-inline constexpr std::string_view busDaemonName = "org.freedesktop.DBus";
-inline constexpr std::string_view busDaemonPath = "/org/freedesktop/DBus";
-inline constexpr Method getConnectionPid{"org.freedesktop.DBus",
-                                         "GetConnectionUnixProcessID", "s", "u"};
-inline constexpr Method nameHasOwner{"org.freedesktop.DBus", "NameHasOwner", "s", "b"};
-inline constexpr Method startServiceByName{"org.freedesktop.DBus", "StartServiceByName", "su",
-                                           "u"};
-
-inline constexpr Method propertyGet{propertiesInterface, "Get", "ss", "v"};
 
 // Accessible.
 inline constexpr Method getRole{accessibleInterface, "GetRole", "", "u"};
@@ -111,10 +84,6 @@ inline constexpr Method deleteText{editableTextInterface, "DeleteText", "ii", "b
 inline constexpr Method getActions{actionInterface, "GetActions", "", "a(sss)"};
 inline constexpr Method getActionName{actionInterface, "GetName", "i", "s"};
 inline constexpr Method doAction{actionInterface, "DoAction", "i", "b"};
-inline constexpr Property actionCount{actionInterface, "NActions", "i"};
-
-// Value.
-inline constexpr Property currentValue{valueInterface, "CurrentValue", "d"};
 
 // Collection: the match rule is (states, state match, attributes, attribute
 // match, roles, role match, interfaces, interface match, invert).
@@ -130,39 +99,38 @@ inline constexpr Property toolkitVersion{applicationInterface, "Version", "s"};
 
 // The registry: which events applications are to send.
 inline constexpr Method registerEvent{registryInterface, "RegisterEvent", "sass", ""};
-inline constexpr Method deregisterEvent{registryInterface, "DeregisterEvent", "s", ""};
 
 // The events focusctl follows.
 inline constexpr std::string_view objectEvents = "org.a11y.atspi.Event.Object";
 inline constexpr std::string_view windowEvents = "org.a11y.atspi.Event.Window";
-inline constexpr Signal focusedChanged{objectEvents, "StateChanged",
-                                       "object:state-changed:focused", "focused"};
-inline constexpr Signal activeChanged{objectEvents, "StateChanged",
-                                      "object:state-changed:active", "active"};
+inline constexpr Signal focusedChanged{{objectEvents, "StateChanged", "focused"},
+                                       "object:state-changed:focused"};
+inline constexpr Signal activeChanged{{objectEvents, "StateChanged", "active"},
+                                      "object:state-changed:active"};
 // A toggle's value is its state: checked, pressed or selected.
-inline constexpr Signal checkedChanged{objectEvents, "StateChanged",
-                                       "object:state-changed:checked", "checked"};
-inline constexpr Signal pressedChanged{objectEvents, "StateChanged",
-                                       "object:state-changed:pressed", "pressed"};
-inline constexpr Signal selectedChanged{objectEvents, "StateChanged",
-                                        "object:state-changed:selected", "selected"};
-inline constexpr Signal textChanged{objectEvents, "TextChanged", "object:text-changed", ""};
-inline constexpr Signal valueChanged{objectEvents, "PropertyChange",
-                                     "object:property-change:accessible-value",
-                                     "accessible-value"};
-inline constexpr Signal windowActivated{windowEvents, "Activate", "window:activate", ""};
-inline constexpr Signal windowDeactivated{windowEvents, "Deactivate", "window:deactivate", ""};
-
-// The bus daemon's news of names coming and going: an application leaving,
-// the registry restarting.
-inline constexpr std::string_view nameOwnerChangedRule =
-    "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
-    "member='NameOwnerChanged'";
-
-// Error names that say the object or its application is gone.
-inline constexpr std::string_view unknownObject = "org.freedesktop.DBus.Error.UnknownObject";
-inline constexpr std::string_view unknownMethod = "org.freedesktop.DBus.Error.UnknownMethod";
-inline constexpr std::string_view serviceUnknown = "org.freedesktop.DBus.Error.ServiceUnknown";
-inline constexpr std::string_view noReply = "org.freedesktop.DBus.Error.NoReply";
+inline constexpr Signal checkedChanged{{objectEvents, "StateChanged", "checked"},
+                                       "object:state-changed:checked"};
+inline constexpr Signal pressedChanged{{objectEvents, "StateChanged", "pressed"},
+                                       "object:state-changed:pressed"};
+inline constexpr Signal selectedChanged{{objectEvents, "StateChanged", "selected"},
+                                        "object:state-changed:selected"};
+inline constexpr Signal textChanged{{objectEvents, "TextChanged", ""}, "object:text-changed"};
+inline constexpr Signal valueChanged{{objectEvents, "PropertyChange", "accessible-value"},
+                                     "object:property-change:accessible-value"};
+inline constexpr Signal windowActivated{{windowEvents, "Activate", ""}, "window:activate"};
+inline constexpr Signal windowDeactivated{{windowEvents, "Deactivate", ""}, "window:deactivate"};
 
 }  // namespace focusctl::platform::atspi::wire
+
+namespace focusctl::platform::atspi {
+
+// An accessible object: its application's unique bus name and its path.
+struct ObjectRef {
+  std::string bus;
+  std::string path;
+  // AT-SPI's null reference, or nothing at all.
+  bool isNull() const { return bus.empty() || path.empty() || path == wire::nullPath; }
+  friend auto operator<=>(const ObjectRef&, const ObjectRef&) = default;
+};
+
+}  // namespace focusctl::platform::atspi

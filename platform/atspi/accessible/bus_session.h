@@ -1,42 +1,38 @@
-// The process's one connection to the accessibility bus, and whether an
-// element that failed a call still exists.
+// The process's one connection to the accessibility bus, found where
+// libatspi looks for it, and the AT-SPI events asked of its registry.
 #pragma once
 
+#include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 
-#include "platform/atspi/bus/bus_client.h"
-#include "platform/platform.h"
+#include "platform/atspi/accessible/atspi_wire.h"
 
 namespace focusctl::platform::atspi {
 
-using bus::ObjectRef;
-
-// Connects on first use and keeps the connection for the process. False when
-// no accessibility bus can be reached.
+// Connects on first use and keeps the connection for the process: the
+// address from AT_SPI_BUS_ADDRESS, else from the X11 root window's
+// AT_SPI_BUS, else from the session bus's org.a11y.Bus (which is not started
+// for us if it is not running). False when none leads to a bus, and while
+// the loop has found the bus lost until it has connected again, which it
+// takes for connected once the registry runs there. Never launches a bus;
+// writes nothing to standard error.
 bool busConnected();
 
-// The code for a call on the element that failed: -25202 when the element
-// or its application is gone, -25204 for every other failure. The failed
-// call's own error decides where it can; otherwise the element is probed.
-ResultCode failureCode(const ObjectRef& element, const bus::Outcome& failed);
-ResultCode failureCode(const ObjectRef& element);
-
-// For a call that failed without saying so (an ordinary-looking answer that
-// may also mean failure): nothing when the element is reachable and not
-// defunct, else the code failureCode gives.
-std::optional<ResultCode> unreachableCode(const ObjectRef& element);
-
-// The element's application left a call unanswered (it may be stopped or
-// hung) recently enough (freshness.h) that asking it again would only wait
-// out another timeout.
-bool knownUnresponsive(const ObjectRef& element);
-
-// Asks the element's application for its state without waiting. done
-// runs later from the loop (never inside another call), with false when
-// the application did not answer within a call's time, which is then
-// remembered as above.
-void probeLater(const ObjectRef& element, std::function<void(bool)> done);
+// Events, handed to the handler from the loop (bus_client.h).
+struct Event {
+  const wire::Signal* signal = nullptr;  // which of those listened for
+  ObjectRef source;                      // the sender and the object path
+  std::string detail;
+  std::int32_t detail1 = 0;
+  std::int32_t detail2 = 0;
+};
+void onEvent(std::function<void(const Event&)> handler);
+// Adds the signal's match rule and registers its event with the registry,
+// once per process for each signal (and again on a bus found again).
+void listenFor(const wire::Signal& signal);
+// Registers every signal listened for with the registry again: after the
+// registry restarted, it knows of none.
+void listenAgain();
 
 }  // namespace focusctl::platform::atspi

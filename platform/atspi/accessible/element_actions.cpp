@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/atspi/accessible/ax_mapping.h"
-#include "platform/atspi/accessible/bus_session.h"
 #include "platform/atspi/accessible/element_access.h"
 #include "platform/atspi/accessible/element_facts.h"
 #include "platform/atspi/accessible/text_offsets.h"
@@ -69,29 +68,20 @@ bool readsBackAs(ElementFacts& facts, const std::string& expected) {
   return !now || *now == expected;
 }
 
-// The code for a failed call, remembered when it says the element is gone.
-ResultCode failureOf(ElementFacts& facts, const bus::Outcome& outcome) {
-  ResultCode code = failureCode(facts.element(), outcome);
-  facts.noteFailure(code);
-  return code;
-}
-
 // What a write or an action the toolkit answered with a Boolean came to: a
 // refusal is looked into like any failed call.
 ResultCode resultOf(ElementFacts& facts, bus::Reply<bool>& answer) {
   const bool* done = answer.get();
-  if (done == nullptr) return failureOf(facts, answer.outcome());
+  if (done == nullptr) return facts.failureOf(answer.outcome());
   if (*done) return code::success;
-  ResultCode code = failureCode(facts.element());
-  facts.noteFailure(code);
-  return code;
+  return facts.failureOf();
 }
 
 // Puts the text that was there before a write back, where the write left
 // something else: GTK 3 replaces a text by deleting it and inserting the
 // new one, and a numeric spin button rejects the insertion of anything but
 // digits, leaving the field empty.
-void putBack(const bus::ObjectRef& element, TextQuestions before) {
+void putBack(const ObjectRef& element, TextQuestions before) {
   std::optional<std::string> old = wholeText(element, std::move(before));
   if (!old) return;
   std::optional<std::string> now = wholeText(element);
@@ -108,20 +98,20 @@ constexpr std::chrono::milliseconds dialogPoll{25};
 // steps so that each travels with other questions.
 class WindowStates {
  public:
-  explicit WindowStates(const bus::ObjectRef& element)
+  explicit WindowStates(const ObjectRef& element)
       : list_(calls::children({element.bus, std::string(wire::rootPath)})) {}
   void askStates() {
-    const std::vector<bus::ObjectRef>* windows = list_.get();
+    const std::vector<ObjectRef>* windows = list_.get();
     if (windows == nullptr) return;
-    for (const bus::ObjectRef& window : *windows) {
+    for (const ObjectRef& window : *windows) {
       if (states_.size() == maxWindowsLooked) break;
       states_.emplace_back(window, calls::states(window));
     }
   }
   // Nothing when the windows could not be listed.
-  std::optional<std::vector<bus::ObjectRef>> active() {
+  std::optional<std::vector<ObjectRef>> active() {
     if (list_.get() == nullptr) return std::nullopt;
-    std::vector<bus::ObjectRef> found;
+    std::vector<ObjectRef> found;
     for (auto& [window, states] : states_) {
       const calls::StateBits* bits = states.get();
       if (bits != nullptr && calls::hasState(*bits, ATSPI_STATE_ACTIVE)) found.push_back(window);
@@ -130,8 +120,8 @@ class WindowStates {
   }
 
  private:
-  bus::Reply<std::vector<bus::ObjectRef>> list_;
-  std::vector<std::pair<bus::ObjectRef, bus::Reply<calls::StateBits>>> states_;
+  bus::Reply<std::vector<ObjectRef>> list_;
+  std::vector<std::pair<ObjectRef, bus::Reply<calls::StateBits>>> states_;
 };
 
 // Whether the action, still running, opened a window that took the focus.
@@ -141,7 +131,7 @@ class WindowStates {
 // windows are asked until the action answers or its call would time out: a
 // window that says ACTIVE and did not before the action is the evidence
 // that the action ran. An application that answers nothing gives none.
-bool openedWindow(const bus::ObjectRef& element, std::optional<std::vector<bus::ObjectRef>> before,
+bool openedWindow(const ObjectRef& element, std::optional<std::vector<ObjectRef>> before,
                   bus::Reply<bool>& action) {
   if (!before) return false;
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(bus::callTimeoutMs);
@@ -149,9 +139,9 @@ bool openedWindow(const bus::ObjectRef& element, std::optional<std::vector<bus::
     // Answered after the action, or from inside it.
     WindowStates now(element);
     now.askStates();
-    std::optional<std::vector<bus::ObjectRef>> active = now.active();
+    std::optional<std::vector<ObjectRef>> active = now.active();
     if (action.ended() || !active) return false;
-    for (const bus::ObjectRef& window : *active) {
+    for (const ObjectRef& window : *active) {
       if (std::find(before->begin(), before->end(), window) == before->end()) return true;
     }
     if (std::chrono::steady_clock::now() + dialogPoll >= until || bus::outOfTime()) return false;
@@ -174,11 +164,9 @@ ResultCode setElementValue(ElementFacts& facts, std::string_view text) {
   // The text before the write, asked ahead of it (the application answers
   // in order), so that a write it refuses half-way can be undone. A
   // password is never read, so never put back.
-  std::optional<TextQuestions> before = facts.takeText();
-  if (facts.isSecureText() || !facts.implements(wire::textInterface)) {
-    before.reset();
-  } else if (!before) {
-    before = askText(facts.element());
+  std::optional<TextQuestions> before;
+  if (!facts.isSecureText() && facts.implements(wire::textInterface)) {
+    before = facts.textQuestions();
   }
   std::string contents(text);
   auto written = calls::setTextContents(facts.element(), contents);
@@ -196,7 +184,7 @@ ResultCode pressElement(ElementFacts& facts) {
   if (ResultCode unknown = facts.interfacesUnknown(); unknown != code::success) return unknown;
   if (!facts.implements(wire::actionInterface)) return code::actionUnsupported;
   const std::vector<calls::ActionInfo>* all = actions.get();
-  if (all == nullptr) return failureOf(facts, actions.outcome());
+  if (all == nullptr) return facts.failureOf(actions.outcome());
   if (all->empty()) return code::actionUnsupported;
   // GetActions carries the localized names (empty in Chromium, translated
   // elsewhere); the toolkit's own names come one by one from GetName, all
@@ -213,7 +201,7 @@ ResultCode pressElement(ElementFacts& facts) {
   }
   std::optional<int> press = pressActionIndex(names);
   if (!press) return code::actionUnsupported;
-  std::optional<std::vector<bus::ObjectRef>> activeBefore = before.active();
+  std::optional<std::vector<ObjectRef>> activeBefore = before.active();
   auto done = calls::doAction(facts.element(), *press);
   if (openedWindow(facts.element(), std::move(activeBefore), done)) return code::success;
   return resultOf(facts, done);
@@ -230,7 +218,7 @@ struct CaretEdit {
   std::int32_t added = 0;   // the text's length in the toolkit's count
   std::int32_t length = 0;  // InsertText's length argument
 
-  const bus::ObjectRef& element() const { return facts.element(); }
+  const ObjectRef& element() const { return facts.element(); }
   std::int32_t start() const { return caret.span.start; }
   std::int32_t end() const { return caret.span.end; }
   std::int32_t count() const { return caret.characterCount; }
@@ -254,7 +242,7 @@ ResultCode replaceReadable(CaretEdit& edit) {
   if (edit.end() > edit.start()) {
     auto selected = calls::text(edit.element(), edit.start(), edit.end());
     std::optional<std::string> was = selected.take();
-    if (!was) return failureOf(edit.facts, selected.outcome());
+    if (!was) return edit.facts.failureOf(selected.outcome());
     removed = visibleText(*was, edit.caret.units);
     auto deleted = calls::deleteText(edit.element(), edit.start(), edit.end());
     if (ResultCode code = resultOf(edit.facts, deleted); code != code::success) return code;

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "platform/atspi/accessible/ax_mapping.h"
-#include "platform/atspi/accessible/bus_session.h"
 #include "platform/atspi/accessible/element_access.h"
 #include "platform/atspi/accessible/element_facts.h"
 #include "platform/atspi/accessible/text_selection.h"
@@ -14,15 +13,6 @@ namespace {
 
 CopiedAttribute failed(ResultCode code) { return {code, std::monostate{}}; }
 CopiedAttribute text(std::string value) { return {code::success, std::move(value)}; }
-
-// The code for a call on the element that failed, remembered when it says
-// the element is gone.
-ResultCode failureOf(ElementFacts& facts, const bus::Outcome* outcome) {
-  ResultCode code = outcome != nullptr ? failureCode(facts.element(), *outcome)
-                                       : failureCode(facts.element());
-  facts.noteFailure(code);
-  return code;
-}
 
 CopiedAttribute readRole(ElementFacts& facts) {
   RoleFacts role = facts.roleFacts(false);
@@ -48,7 +38,7 @@ CopiedAttribute readLabel(ElementFacts& facts, bool withText) {
   std::vector<bus::Reply<std::string>> names;
   for (const calls::Relation& relation : *relations) {
     if (relation.type != ATSPI_RELATION_LABELLED_BY) continue;
-    for (const bus::ObjectRef& target : relation.targets) {
+    for (const ObjectRef& target : relation.targets) {
       if (!target.isNull()) names.push_back(calls::name(target));
     }
   }
@@ -74,7 +64,7 @@ CopiedAttribute readObjectAttribute(ElementFacts& facts,
 
 // A text-valued fact of the element, or the failure of its call.
 CopiedAttribute namedText(ElementFacts& facts, ElementFacts::Named named) {
-  if (named.text == nullptr) return failed(failureOf(facts, named.outcome));
+  if (named.text == nullptr) return failed(facts.failureOf(*named.outcome));
   return text(*named.text);
 }
 
@@ -82,7 +72,7 @@ CopiedAttribute namedText(ElementFacts& facts, ElementFacts::Named named) {
 // missing label: that is no title.
 CopiedAttribute readTitle(ElementFacts& facts) {
   ElementFacts::Named name = facts.name();
-  if (name.text == nullptr) return failed(failureOf(facts, name.outcome));
+  if (name.text == nullptr) return failed(facts.failureOf(*name.outcome));
   if (name.text->empty()) {
     CopiedAttribute label = readLabel(facts, true);
     // The inner entry of an editable combo box is named by the combo box's
@@ -127,10 +117,8 @@ CopiedAttribute readValue(ElementFacts& facts) {
   // A password is never read, not even into this process.
   if (isSecureText(role)) return failed(code::noValue);
   if (facts.implements(wire::textInterface)) {
-    std::optional<TextQuestions> asked = facts.takeText();
-    std::optional<std::string> whole = asked ? wholeText(facts.element(), std::move(*asked))
-                                             : wholeText(facts.element());
-    if (!whole) return failed(failureOf(facts, nullptr));
+    std::optional<std::string> whole = wholeText(facts.element(), facts.textQuestions());
+    if (!whole) return failed(facts.failureOf());
     return text(std::move(*whole));
   }
   // A non-editable combo box names its selected item, as the title of a

@@ -28,16 +28,15 @@ struct TextQuestions {
   bus::Reply<std::string> toEnd;
   bus::Reply<std::int32_t> count;
 };
-TextQuestions askText(const bus::ObjectRef& element);
 
 class ElementFacts {
  public:
-  explicit ElementFacts(bus::ObjectRef element);
+  explicit ElementFacts(ObjectRef element);
   ~ElementFacts();
   ElementFacts(const ElementFacts&) = delete;
   ElementFacts& operator=(const ElementFacts&) = delete;
 
-  const bus::ObjectRef& element() const { return element_; }
+  const ObjectRef& element() const { return element_; }
 
   // After a call for a fact failed, the code for it; the facts asked for
   // since are then empty. An element found gone stays gone, and so does one
@@ -50,11 +49,11 @@ class ElementFacts {
     }
     return failure_ == code::invalidElement;
   }
-  // Records what a call on the element outside these facts found: once it
-  // is known to be gone, nothing more is asked of it.
-  void noteFailure(ResultCode result) {
-    if (result == code::invalidElement) failure_ = result;
-  }
+  // The code for a failed call on the element (failureCode, liveness.h;
+  // without the call's outcome the element is probed), remembered when it
+  // says the element is gone: nothing more is asked of it then.
+  ResultCode failureOf(const bus::Outcome& failed);
+  ResultCode failureOf();
 
   std::optional<AtspiRole> role();
   bool hasState(AtspiStateType state);
@@ -91,9 +90,10 @@ class ElementFacts {
   };
   // The whole text's questions sent ahead, with another round trip the
   // same read makes (its labels' names): never for a password, nor without
-  // a Text interface. takeText hands them over once.
+  // a Text interface. textQuestions hands them over once; otherwise it asks
+  // them now.
   void askForText();
-  std::optional<TextQuestions> takeText();
+  TextQuestions textQuestions();
 
   // The Component extents in screen coordinates (position and size come
   // from one call); -25205 without Component.
@@ -116,8 +116,12 @@ class ElementFacts {
  private:
   struct Asked;
   Asked& asked();
+  ResultCode remembered(ResultCode code) {
+    if (code == code::invalidElement) failure_ = code;
+    return code;
+  }
 
-  bus::ObjectRef element_;
+  ObjectRef element_;
   ResultCode failure_ = code::success;
   bool statesUnanswered_ = false;  // alive, but without GetState
   std::unique_ptr<Asked> asked_;
@@ -129,7 +133,7 @@ class ElementFacts {
 
 // The whole text behind the element's Text interface; nothing when the call
 // failed.
-std::optional<std::string> wholeText(const bus::ObjectRef& element);
-std::optional<std::string> wholeText(const bus::ObjectRef& element, TextQuestions asked);
+std::optional<std::string> wholeText(const ObjectRef& element);
+std::optional<std::string> wholeText(const ObjectRef& element, TextQuestions asked);
 
 }  // namespace focusctl::platform::atspi

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/atspi/bus/bus_client.h"
+#include "platform/atspi/accessible/atspi_wire.h"
 #include "platform/atspi/accessible/element_facts.h"
 #include "platform/platform.h"
 
@@ -20,7 +20,7 @@ struct ElementRef {
   Pid pid = 0;
   // accessible: the object; application: its root once looked up (null
   // when none was found).
-  atspi::bus::ObjectRef accessible;
+  atspi::ObjectRef accessible;
   bool lookedUp = false;
   // accessible: what was learnt about it through this handle, made on first
   // use.
@@ -30,7 +30,7 @@ struct ElementRef {
 namespace atspi {
 
 // A new element for an accessible found in the process pid (0: unknown).
-ElementRef* newAccessibleElement(bus::ObjectRef accessible, Pid pid);
+ElementRef* newAccessibleElement(ObjectRef accessible, Pid pid);
 
 // The facts of an accessible element's handle.
 ElementFacts& factsOf(ElementRef& element);
@@ -38,7 +38,7 @@ ElementFacts& factsOf(ElementRef& element);
 // The application element's root accessible, looked up on first use; a
 // null reference when no application registered with the accessibility bus
 // has its pid.
-const bus::ObjectRef& applicationRoot(ElementRef& application);
+const ObjectRef& applicationRoot(ElementRef& application);
 
 }  // namespace atspi
 }  // namespace focusctl::platform

@@ -5,17 +5,9 @@
 #include <string>
 #include <utility>
 
-#include "platform/atspi/accessible/bus_session.h"
 
 namespace focusctl::platform::atspi {
 namespace {
-
-// The code for a failed call, remembered when it says the element is gone.
-ResultCode failureOf(ElementFacts& facts, const bus::Outcome& outcome) {
-  ResultCode code = failureCode(facts.element(), outcome);
-  facts.noteFailure(code);
-  return code;
-}
 
 ElementFacts::Selection failed(ResultCode code) {
   ElementFacts::Selection selection;
@@ -45,7 +37,7 @@ ElementFacts::Selection readSelection(ElementFacts& facts) {
   if (end > 0) {
     auto asked = calls::text(facts.element(), 0, end);
     before = asked.take();
-    if (!before) return failed(failureOf(facts, asked.outcome()));
+    if (!before) return failed(facts.failureOf(asked.outcome()));
   }
   const std::optional<TextPlace> from = placeOf(*before, caret.units, start);
   const std::optional<TextPlace> to = placeOf(*before, caret.units, end);
@@ -67,7 +59,7 @@ const ElementFacts::Selection& selectionOf(ElementFacts& facts) {
 }  // namespace
 
 Caret caretOf(ElementFacts& facts) {
-  const bus::ObjectRef& element = facts.element();
+  const ObjectRef& element = facts.element();
   auto selections = calls::selectionCount(element);
   auto first = calls::selection(element, 0);
   auto caretOffset = calls::caretOffset(element);
@@ -80,7 +72,7 @@ Caret caretOf(ElementFacts& facts) {
   caret.units = offsetUnitsOf(name != nullptr ? *name : std::string());
   const std::int32_t* count = characters.get();
   if (count == nullptr) {
-    caret.code = failureOf(facts, characters.outcome());
+    caret.code = facts.failureOf(characters.outcome());
     return caret;
   }
   caret.characterCount = *count;
@@ -106,7 +98,7 @@ Caret caretOf(ElementFacts& facts) {
     }
   }
   if (offset == nullptr) {
-    caret.code = failureOf(facts, caretOffset.outcome());
+    caret.code = facts.failureOf(caretOffset.outcome());
   } else if (*offset < 0) {
     // Firefox answers -1 where nothing has a caret.
     caret.code = code::noValue;

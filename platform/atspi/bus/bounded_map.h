@@ -22,7 +22,6 @@ class BoundedMap {
     return found == index_.end() ? nullptr : &found->second->second;
   }
   bool contains(const Key& key) const { return index_.contains(key); }
-  std::size_t size() const { return entries_.size(); }
 
   // In place of an entry with the same key, as the newest.
   void put(const Key& key, Value value) {

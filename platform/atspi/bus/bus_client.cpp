@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <deque>
 #include <map>
 #include <unordered_map>
@@ -14,9 +13,15 @@
 
 #include "platform/atspi/bus/bounded_map.h"
 #include "platform/atspi/bus/freshness.h"
-#include "platform/atspi/desktop/x11_desktop.h"
 
 namespace focusctl::platform::atspi::bus {
+
+void BusUnref::operator()(sd_bus* bus) const noexcept { sd_bus_flush_close_unref(bus); }
+
+void MessageUnref::operator()(sd_bus_message* message) const noexcept {
+  sd_bus_message_unref(message);
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -26,19 +31,10 @@ using Clock = std::chrono::steady_clock;
 // while the application answers the ones before it.
 constexpr std::size_t maxInFlight = 32;
 
-struct BusUnref {
-  void operator()(sd_bus* bus) const noexcept { sd_bus_flush_close_unref(bus); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusUnref>;
-
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const noexcept { sd_bus_message_unref(message); }
-};
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
-
-// The connection, for the process. Kept alive at exit: nothing is owed to
-// the bus when the process ends.
+// The connection, for the process, and how it is found. Kept alive at
+// exit: nothing is owed to the bus when the process ends.
 sd_bus* theBus = nullptr;
+BusFinder finder = nullptr;
 
 std::optional<Clock::time_point> budgetEnd;
 std::unordered_map<std::string, Clock::time_point> hungSince;
@@ -52,20 +48,26 @@ struct Unsent {
 };
 std::deque<Unsent> unsent;
 
-std::function<void(const Event&)> eventHandler;
 std::function<void(const NameChange&)> nameHandler;
 std::function<void(bool)> connectionHandler;
 // Signals and name changes wait here while a call waits; however fast the
 // applications send, only the latest are kept (the oldest would be
 // superseded anyway).
 constexpr std::size_t maxQueued = 4096;
-std::deque<Event> queuedEvents;
+std::deque<std::function<void()>> queuedSignals;
 std::deque<NameChange> queuedNameChanges;
 std::deque<std::shared_ptr<detail::Pending>> queuedThens;
 // Unique names that have left the bus, the latest ones; never reused while
 // it lives.
 BoundedMap<std::string, bool> departed(1024);
-std::vector<const wire::Signal*> listened;
+
+struct Subscription {
+  std::string rule;
+  SignalReader read;
+  std::function<void()> inPlace;
+};
+// Never removed, and each stays where it is: sd-bus holds their addresses.
+std::deque<Subscription> subscriptions;
 
 struct Timer {
   Clock::time_point due;
@@ -82,80 +84,7 @@ std::vector<Readable> readables;
 
 std::string terminated(std::string_view text) { return std::string(text); }
 
-bool nonEmpty(const char* value) { return value != nullptr && value[0] != '\0'; }
-
-// One call that waits for its reply, on a connection that is not (yet)
-// the process's own, so no loop is bypassed; null when it failed. Its
-// destination is not started for it.
-MessagePtr callAndWait(sd_bus* bus, std::string_view destination, std::string_view path,
-                       const wire::Method& method, const detail::Appender& append) {
-  sd_bus_message* call = nullptr;
-  if (sd_bus_message_new_method_call(bus, &call, terminated(destination).c_str(),
-                                     terminated(path).c_str(),
-                                     terminated(method.interface).c_str(),
-                                     terminated(method.member).c_str()) < 0) {
-    return nullptr;
-  }
-  MessagePtr owned(call);
-  sd_bus_message_set_auto_start(call, 0);
-  if (append && append(call) < 0) return nullptr;
-  sd_bus_message* reply = nullptr;
-  if (sd_bus_call(bus, call, std::uint64_t{callTimeoutMs} * 1000, nullptr, &reply) < 0) {
-    return nullptr;
-  }
-  return MessagePtr(reply);
-}
-
-// The accessibility bus's address as the session bus's launcher announces
-// it. The launcher is not started for us: without it running no
-// application is accessible anyway.
-std::optional<std::string> addressFromSessionBus() {
-  sd_bus* raw = nullptr;
-  if (sd_bus_open_user(&raw) < 0) return std::nullopt;
-  BusPtr session(raw);
-  MessagePtr reply = callAndWait(session.get(), wire::busLauncherName, wire::busLauncherPath,
-                                 wire::getBusAddress, nullptr);
-  const char* address = nullptr;
-  if (!reply || sd_bus_message_read_basic(reply.get(), 's', &address) < 0 || !nonEmpty(address)) {
-    return std::nullopt;
-  }
-  return std::string(address);
-}
-
-sd_bus* connectTo(const std::string& address) {
-  sd_bus* raw = nullptr;
-  if (sd_bus_new(&raw) < 0) return nullptr;
-  BusPtr bus(raw);
-  if (sd_bus_set_address(bus.get(), address.c_str()) < 0 ||
-      sd_bus_set_bus_client(bus.get(), 1) < 0 || sd_bus_start(bus.get()) < 0) {
-    return nullptr;
-  }
-  return bus.release();
-}
-
-int onSignal(sd_bus_message* message, void*, sd_bus_error*);
 int onNameOwnerChangedSignal(sd_bus_message* message, void*, sd_bus_error*);
-
-// Where libatspi looks, in its order: AT_SPI_BUS_ADDRESS alone when it is
-// set; else the X11 root window's AT_SPI_BUS, which costs a round trip on
-// the display connection a command opens anyway, where a display is named
-// and no Wayland one (even an empty name counts; AT_SPI_DISPLAY, which
-// would name another display, is not followed); else the session bus's
-// launcher. A stale root window property falls through to the launcher.
-sd_bus* connect() {
-  if (const char* given = std::getenv("AT_SPI_BUS_ADDRESS"); nonEmpty(given)) {
-    return connectTo(given);
-  }
-  if (std::getenv("DISPLAY") != nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
-      std::getenv("AT_SPI_DISPLAY") == nullptr) {
-    x11::BusProperty property = x11::accessibilityBusProperty();
-    if (!property.address.empty()) {
-      if (sd_bus* bus = connectTo(property.address)) return bus;
-    }
-  }
-  if (auto fromSession = addressFromSessionBus()) return connectTo(*fromSession);
-  return nullptr;
-}
 
 int timeoutFor(const std::string& destination) {
   auto now = Clock::now();
@@ -173,7 +102,6 @@ int timeoutFor(const std::string& destination) {
 
 void finish(detail::Pending& pending, bool timedOut, std::string errorName) {
   pending.outcome.done = true;
-  pending.outcome.ok = false;
   pending.outcome.timedOut = timedOut;
   pending.outcome.errorName = std::move(errorName);
 }
@@ -198,7 +126,7 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
     // sd-bus answers an expired call itself with NoReply; a NoReply from
     // the bus daemon (the application left without answering) comes before
     // our timeout.
-    bool timedOut = name == wire::noReply &&
+    bool timedOut = name == noReply &&
                     Clock::now() - pending->sentAt >=
                         std::chrono::milliseconds(pending->timeoutMs);
     // Only a call given its whole time says the application hangs; one
@@ -209,8 +137,7 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
     finishShared(pending, timedOut, std::move(name));
   } else {
     pending->outcome.done = true;
-    pending->outcome.ok = pending->parse(reply);
-    if (!pending->outcome.ok) pending->outcome.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
+    if (!pending->parse(reply)) pending->outcome.errorName = terminated(invalidSignature);
     if (pending->then) queuedThens.push_back(pending);
   }
   sendUnsent();
@@ -220,7 +147,7 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
 bool sendNow(const std::shared_ptr<detail::Pending>& pending, sd_bus_message* message) {
   int timeout = timeoutFor(pending->destination);
   if (timeout <= 0) {
-    finishShared(pending, true, terminated(wire::noReply));
+    finishShared(pending, true, terminated(noReply));
     return true;
   }
   pending->sentAt = Clock::now();
@@ -229,7 +156,7 @@ bool sendNow(const std::shared_ptr<detail::Pending>& pending, sd_bus_message* me
   if (sd_bus_call_async(theBus, nullptr, message, onReply, pending.get(),
                         std::uint64_t(timeout) * 1000) < 0) {
     inFlight.erase(pending.get());
-    finishShared(pending, false, "org.freedesktop.DBus.Error.Disconnected");
+    finishShared(pending, false, terminated(disconnected));
   }
   return true;
 }
@@ -245,11 +172,11 @@ void sendUnsent() {
 // Whatever is still waiting fails: the connection is gone.
 void failEverything() {
   for (auto& [key, pending] : inFlight) {
-    finishShared(pending, false, "org.freedesktop.DBus.Error.Disconnected");
+    finishShared(pending, false, terminated(disconnected));
   }
   inFlight.clear();
   for (Unsent& waiting : unsent) {
-    finishShared(waiting.pending, false, "org.freedesktop.DBus.Error.Disconnected");
+    finishShared(waiting.pending, false, terminated(disconnected));
   }
   unsent.clear();
 }
@@ -276,34 +203,12 @@ bool serveUntil(const std::function<bool()>& done) {
   return true;
 }
 
-const wire::Signal* signalOf(sd_bus_message* message, std::string_view detail) {
-  const char* interface = sd_bus_message_get_interface(message);
-  const char* member = sd_bus_message_get_member(message);
-  if (interface == nullptr || member == nullptr) return nullptr;
-  for (const wire::Signal* signal : listened) {
-    if (signal->interface == interface && signal->member == member &&
-        (signal->detail.empty() || signal->detail == detail)) {
-      return signal;
-    }
-  }
-  return nullptr;
-}
-
 // Queued, not handled here: a signal may arrive while a call waits.
-int onSignal(sd_bus_message* message, void*, sd_bus_error*) {
-  const char* detail = nullptr;
-  Event event;
-  if (sd_bus_message_read(message, "sii", &detail, &event.detail1, &event.detail2) < 0) {
-    return 0;
-  }
-  event.detail = detail != nullptr ? detail : "";
-  event.signal = signalOf(message, event.detail);
-  const char* sender = sd_bus_message_get_sender(message);
-  const char* path = sd_bus_message_get_path(message);
-  if (event.signal == nullptr || sender == nullptr || path == nullptr) return 0;
-  event.source = {sender, path};
-  if (queuedEvents.size() >= maxQueued) queuedEvents.pop_front();
-  queuedEvents.push_back(std::move(event));
+int onSignal(sd_bus_message* message, void* subscription, sd_bus_error*) {
+  std::function<void()> handle = static_cast<Subscription*>(subscription)->read(message);
+  if (!handle) return 0;
+  if (queuedSignals.size() >= maxQueued) queuedSignals.pop_front();
+  queuedSignals.push_back(std::move(handle));
   return 0;
 }
 
@@ -323,29 +228,11 @@ int onNameOwnerChangedSignal(sd_bus_message* message, void*, sd_bus_error*) {
   return 0;
 }
 
-std::string matchRule(const wire::Signal& signal) {
+std::string matchRule(const Signal& signal) {
   std::string rule = "type='signal',interface='" + std::string(signal.interface) +
                      "',member='" + std::string(signal.member) + "'";
-  if (!signal.detail.empty()) rule += ",arg0='" + std::string(signal.detail) + "'";
+  if (!signal.arg0.empty()) rule += ",arg0='" + std::string(signal.arg0) + "'";
   return rule;
-}
-
-// Asks the registry to have applications send the event. Its answer is not
-// awaited: the match rule is in place already, and events follow whenever
-// the applications learn of the listener.
-void registerWithRegistry(const wire::Signal& signal) {
-  sd_bus_message* call = nullptr;
-  if (sd_bus_message_new_method_call(theBus, &call, terminated(wire::registryName).c_str(),
-                                     terminated(wire::registryPath).c_str(),
-                                     terminated(wire::registerEvent.interface).c_str(),
-                                     terminated(wire::registerEvent.member).c_str()) < 0) {
-    return;
-  }
-  MessagePtr owned(call);
-  std::string name(signal.eventName);
-  if (sd_bus_message_append(call, "sass", name.c_str(), 0, "") < 0) return;
-  sd_bus_message_set_expect_reply(call, 0);
-  sd_bus_send(theBus, call, nullptr);
 }
 
 // Each handler the loop runs has a one-shot command's time for its calls,
@@ -382,11 +269,11 @@ void deliverQueued() {
     Delivery delivery;
     if (nameHandler) nameHandler(change);
   }
-  while (!queuedEvents.empty()) {
-    Event event = std::move(queuedEvents.front());
-    queuedEvents.pop_front();
+  while (!queuedSignals.empty()) {
+    std::function<void()> handle = std::move(queuedSignals.front());
+    queuedSignals.pop_front();
     Delivery delivery;
-    if (eventHandler) eventHandler(event);
+    handle();
   }
 }
 
@@ -429,39 +316,72 @@ int pollTimeout() {
   return timeout;
 }
 
-// Asks for the signal's events: its own match rule (signals sharing
-// interface and member, StateChanged for focused and for active, are told
-// apart by the detail) and its registration with the registry.
-void subscribe(const wire::Signal& signal) {
-  sd_bus_add_match_async(theBus, nullptr, matchRule(signal).c_str(), onSignal, nullptr,
-                         nullptr);
-  registerWithRegistry(signal);
+// The signal's own match rule (signals sharing interface and member are
+// told apart by their first argument), then what else it needs.
+void subscribe(Subscription& subscription) {
+  sd_bus_add_match_async(theBus, nullptr, subscription.rule.c_str(), onSignal, nullptr,
+                         &subscription);
+  if (subscription.inPlace) subscription.inPlace();
 }
 
 // The connection becomes the process's own, with what is listened for in
 // place on it: the name changes and every signal (none yet on the first
 // connect).
-void adopt(sd_bus* bus) {
-  theBus = bus;
-  sd_bus_add_match_async(theBus, nullptr, terminated(wire::nameOwnerChangedRule).c_str(),
+void adopt(BusPtr bus) {
+  theBus = bus.release();
+  sd_bus_add_match_async(theBus, nullptr, terminated(nameOwnerChangedRule).c_str(),
                          onNameOwnerChangedSignal, nullptr, nullptr);
-  for (const wire::Signal* signal : listened) subscribe(*signal);
+  for (Subscription& subscription : subscriptions) subscribe(subscription);
 }
 
 }  // namespace
 
+void findBusWith(BusFinder find) { finder = find; }
+
 bool connected() {
-  static const bool tried = [] {
-    if (sd_bus* bus = connect()) adopt(bus);
-    return true;
-  }();
-  return tried && theBus != nullptr;
+  static bool tried = false;
+  if (!tried && finder != nullptr) {
+    tried = true;
+    if (BusPtr bus = finder(false)) adopt(std::move(bus));
+  }
+  return theBus != nullptr;
 }
 
-std::string uniqueName() {
-  const char* name = nullptr;
-  if (!connected() || sd_bus_get_unique_name(theBus, &name) < 0 || name == nullptr) return {};
-  return name;
+BusPtr connectTo(const std::string& address) {
+  sd_bus* raw = nullptr;
+  if (sd_bus_new(&raw) < 0) return nullptr;
+  BusPtr bus(raw);
+  if (sd_bus_set_address(bus.get(), address.c_str()) < 0 ||
+      sd_bus_set_bus_client(bus.get(), 1) < 0 || sd_bus_start(bus.get()) < 0) {
+    return nullptr;
+  }
+  return bus;
+}
+
+MessagePtr newCall(sd_bus* bus, std::string_view destination, std::string_view path,
+                   std::string_view interface, std::string_view member, const Appender& append) {
+  sd_bus_message* call = nullptr;
+  if (bus == nullptr ||
+      sd_bus_message_new_method_call(bus, &call, terminated(destination).c_str(),
+                                     terminated(path).c_str(), terminated(interface).c_str(),
+                                     terminated(member).c_str()) < 0) {
+    return nullptr;
+  }
+  MessagePtr message(call);
+  if (append && append(call) < 0) return nullptr;
+  return message;
+}
+
+MessagePtr callAndWait(sd_bus* bus, std::string_view destination, std::string_view path,
+                       const Method& method, const Appender& append) {
+  MessagePtr call = newCall(bus, destination, path, method.interface, method.member, append);
+  if (!call) return nullptr;
+  sd_bus_message_set_auto_start(call.get(), 0);
+  sd_bus_message* reply = nullptr;
+  if (sd_bus_call(bus, call.get(), std::uint64_t{callTimeoutMs} * 1000, nullptr, &reply) < 0) {
+    return nullptr;
+  }
+  return MessagePtr(reply);
 }
 
 bool hasLeft(const std::string& busName) { return departed.contains(busName); }
@@ -489,29 +409,23 @@ void send(std::shared_ptr<Pending> pending, const std::string& destination,
           const Appender& append) {
   pending->destination = destination;
   if (!connected()) {
-    finish(*pending, false, "org.freedesktop.DBus.Error.Disconnected");
+    finish(*pending, false, terminated(disconnected));
     return;
   }
-  sd_bus_message* call = nullptr;
-  if (destination.empty() || path.empty() ||
-      sd_bus_message_new_method_call(theBus, &call, destination.c_str(), path.c_str(),
-                                     terminated(interface).c_str(),
-                                     terminated(member).c_str()) < 0) {
-    finish(*pending, false, "org.freedesktop.DBus.Error.InvalidArgs");
+  MessagePtr message = destination.empty() || path.empty()
+                           ? nullptr
+                           : newCall(theBus, destination, path, interface, member, append);
+  if (!message) {
+    finish(*pending, false, terminated(invalidArgs));
     return;
   }
-  MessagePtr message(call);
-  if (append && append(call) < 0) {
-    finish(*pending, false, "org.freedesktop.DBus.Error.InvalidArgs");
-    return;
-  }
-  // Calls go to unique names, which start nothing, or to the registry,
-  // which the bus starts again after a crash as it would for libatspi.
+  // Auto-start stays on: a unique name starts nothing, and a well-known
+  // service that crashed is started again, as for any other client.
   if (inFlight.size() >= maxInFlight) {
     unsent.push_back({std::move(pending), std::move(message)});
     return;
   }
-  sendNow(pending, call);
+  sendNow(pending, message.get());
 }
 
 void queueThen(std::shared_ptr<Pending> pending) {
@@ -520,16 +434,10 @@ void queueThen(std::shared_ptr<Pending> pending) {
 
 void awaitDone(Pending& pending) {
   serveUntil([&] { return pending.outcome.done; });
-  if (!pending.outcome.done) finish(pending, false, "org.freedesktop.DBus.Error.Disconnected");
+  if (!pending.outcome.done) finish(pending, false, terminated(disconnected));
 }
 
 }  // namespace detail
-
-void awaitAll() {
-  serveUntil([] { return inFlight.empty() && unsent.empty(); });
-}
-
-void onEvent(std::function<void(const Event&)> handler) { eventHandler = std::move(handler); }
 
 void onNameOwnerChanged(std::function<void(const NameChange&)> handler) {
   nameHandler = std::move(handler);
@@ -539,16 +447,17 @@ void onConnectionChange(std::function<void(bool)> handler) {
   connectionHandler = std::move(handler);
 }
 
-void listenFor(const wire::Signal& signal) {
-  if (!connected()) return;
-  if (std::find(listened.begin(), listened.end(), &signal) != listened.end()) return;
-  listened.push_back(&signal);
-  subscribe(signal);
+void listen(const Signal& signal, SignalReader read, std::function<void()> inPlace) {
+  subscriptions.push_back({matchRule(signal), std::move(read), std::move(inPlace)});
+  if (theBus != nullptr) subscribe(subscriptions.back());
 }
 
-void listenAgain() {
-  if (!connected()) return;
-  for (const wire::Signal* signal : listened) registerWithRegistry(*signal);
+void sendUnanswered(std::string_view destination, std::string_view path, const Method& method,
+                    const Appender& append) {
+  MessagePtr call = newCall(theBus, destination, path, method.interface, method.member, append);
+  if (!call) return;
+  sd_bus_message_set_expect_reply(call.get(), 0);
+  sd_bus_send(theBus, call.get(), nullptr);
 }
 
 TimerId addTimer(std::chrono::milliseconds after, std::function<void()> callback) {
@@ -576,10 +485,6 @@ void callReadable(int fd) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 void lookForTheBus();
 
 // The bus is gone: whatever waits on it fails, what was learnt of its
@@ -590,41 +495,22 @@ void lose() {
   BusPtr gone(std::exchange(theBus, nullptr));
   departed.clear();
   hungSince.clear();
-  queuedEvents.clear();
+  queuedSignals.clear();
   queuedNameChanges.clear();
   addTimer(std::chrono::milliseconds(reconnectMs), lookForTheBus);
   if (connectionHandler) connectionHandler(false);
 }
 
-// A bus is back once its registry runs: the bus starts it when asked (as
-// for any first call to it) where it can, and until it runs no application
-// can be reached there (one that registers starts it too).
-bool registryRuns(sd_bus* bus) {
-  const std::string registry(wire::registryName);
-  if (callAndWait(bus, wire::busDaemonName, wire::busDaemonPath, wire::startServiceByName,
-                  [&registry](sd_bus_message* call) {
-                    return sd_bus_message_append(call, "su", registry.c_str(), 0u);
-                  })) {
-    return true;
-  }
-  MessagePtr owner = callAndWait(bus, wire::busDaemonName, wire::busDaemonPath,
-                                 wire::nameHasOwner, [&registry](sd_bus_message* call) {
-                                   return sd_bus_message_append(call, "s", registry.c_str());
-                                 });
-  int owned = 0;
-  return owner && sd_bus_message_read_basic(owner.get(), 'b', &owned) >= 0 && owned != 0;
-}
-
 void lookForTheBus() {
-  // The address is read anew, the root window's property included: a bus
-  // started again has a new one.
+  // What was learnt may have changed meanwhile, where the bus is among it:
+  // a bus started again has a new address.
   desktopMayHaveChanged();
-  BusPtr bus(connect());
-  if (!bus || !registryRuns(bus.get())) {
+  BusPtr bus = finder(true);
+  if (!bus) {
     addTimer(std::chrono::milliseconds(reconnectMs), lookForTheBus);
     return;
   }
-  adopt(bus.release());
+  adopt(std::move(bus));
   if (connectionHandler) connectionHandler(true);
 }
 
@@ -650,7 +536,7 @@ void serveLoop(std::optional<Clock::time_point> until) {
       if (watched.waiting && watched.waiting()) buffered.push_back(watched.fd);
     }
     for (int fd : buffered) callReadable(fd);
-    if (!queuedEvents.empty() || !queuedNameChanges.empty() || !queuedThens.empty() ||
+    if (!queuedSignals.empty() || !queuedNameChanges.empty() || !queuedThens.empty() ||
         !buffered.empty()) {
       continue;
     }

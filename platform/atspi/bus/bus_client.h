@@ -1,6 +1,8 @@
-// focusctl's own client of the accessibility bus, on sd-bus: the
-// connection, calls with timeouts of our own whose replies are collected
-// together, the event signals, and the poll loop of `watch`. No GLib and no
+// focusctl's own D-Bus client, on sd-bus: the connection, calls with
+// timeouts of our own whose replies are collected together, signals, and
+// the poll loop of `watch`. It knows D-Bus alone: which bus it connects to
+// and what is said on it is the business of the layer above
+// (accessible/bus_session.h for the accessibility bus). No GLib and no
 // libatspi: a one-shot command pays for nothing it does not ask.
 //
 // Calls. Every call is sent the moment it is made and answers through a
@@ -20,13 +22,12 @@
 // does, every call ends by then, and loops over what applications report
 // stop asking once outOfTime() says so.
 //
-// Events, for a consumer such as the watcher:
-//   1. onEvent(handler) once, then listenFor(wire::focusedChanged) and the
-//      like for each signal it needs (each adds a match rule for just that
-//      signal and asks the registry to have applications send it).
-//   2. onNameOwnerChanged(handler) for applications leaving the bus and
-//      the registry restarting (then call listenAgain()), and
-//      onConnectionChange(handler) for the bus itself going and coming back.
+// Signals, for a consumer such as the watcher:
+//   1. listen(signal, read, inPlace) for each signal it needs (each adds a
+//      match rule for just that signal).
+//   2. onNameOwnerChanged(handler) for names leaving the bus and coming to
+//      it, and onConnectionChange(handler) for the bus itself going and
+//      coming back.
 //   3. runForever(). Handlers run only from the loop, never from inside a
 //      call's wait, so a handler may make calls and read them. Timers
 //      (addTimer) and watchReadable (the X11 connection) run from the same
@@ -43,8 +44,9 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/atspi/accessible/atspi_wire.h"
+#include "platform/atspi/bus/dbus_wire.h"
 
+struct sd_bus;
 struct sd_bus_message;
 
 namespace focusctl::platform::atspi::bus {
@@ -52,31 +54,51 @@ namespace focusctl::platform::atspi::bus {
 inline constexpr int callTimeoutMs = 800;
 inline constexpr int hungForMs = 1000;
 
-// An accessible object: its application's unique bus name and its path.
-struct ObjectRef {
-  std::string bus;
-  std::string path;
-  // AT-SPI's null reference, or nothing at all.
-  bool isNull() const { return bus.empty() || path.empty() || path == wire::nullPath; }
-  friend bool operator==(const ObjectRef&, const ObjectRef&) = default;
+struct BusUnref {
+  void operator()(sd_bus* bus) const noexcept;
 };
+using BusPtr = std::unique_ptr<sd_bus, BusUnref>;
+struct MessageUnref {
+  void operator()(sd_bus_message* message) const noexcept;
+};
+using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
 
-// Connects on first use and keeps the connection for the process: the
-// address from AT_SPI_BUS_ADDRESS, else from the X11 root window's
-// AT_SPI_BUS, else from the session bus's org.a11y.Bus (which is not started
-// for us if it is not running). False when none leads to a bus, and while
-// the loop has found the bus lost until it has connected again. Never
-// launches a bus; writes nothing to standard error.
+// Appends a call's arguments; negative when that failed.
+using Appender = std::function<int(sd_bus_message*)>;
+
+// Finds the bus: a started connection to it, not yet the process's own, or
+// null when there is none. Asked on first use (again: false) and, once the
+// loop has found the connection lost, every reconnectMs until it gives one
+// (again: true).
+using BusFinder = BusPtr (*)(bool again);
+// Set once, before the bus is first used.
+void findBusWith(BusFinder find);
+// Connects on first use and keeps the connection for the process. False
+// when the finder found no bus, and while the loop has found the bus lost
+// until it has connected again.
 bool connected();
-// Our own unique name on the bus; empty without a connection.
-std::string uniqueName();
+
+// A method call on the connection with its arguments appended; null when it
+// could not be made.
+MessagePtr newCall(sd_bus* bus, std::string_view destination, std::string_view path,
+                   std::string_view interface, std::string_view member, const Appender& append);
+
+// For a finder: a started connection to the address, and one call on a
+// connection that is not (yet) the process's own, waiting for its reply
+// (null when it failed; its destination is not started for it).
+BusPtr connectTo(const std::string& address);
+MessagePtr callAndWait(sd_bus* bus, std::string_view destination, std::string_view path,
+                       const Method& method, const Appender& append);
 
 // The unique name has left the bus (its application is gone), as far as
 // the messages received so far tell; only the latest departures are kept,
 // and a call to an older one finds it gone anyway.
 bool hasLeft(const std::string& busName);
 
-// The application let a call time out within the last hungForMs.
+// The one record of applications that left a call unanswered (stopped or
+// hung): the bus name let a call given its whole callTimeoutMs time out
+// within the last hungForMs. A call cut short by the budget says nothing of
+// its application and does not count.
 bool isHung(const std::string& busName);
 
 // From now on, every call ends within the budget (the remaining time
@@ -91,7 +113,6 @@ bool outOfTime();
 // The result of one call.
 struct Outcome {
   bool done = false;
-  bool ok = false;
   bool timedOut = false;
   std::string errorName;  // the D-Bus error of a failed call, if any
 };
@@ -111,7 +132,6 @@ struct Pending {
 
 // Sends the method call (the arguments appended by append) and arranges for
 // the reply to land in pending. Never waits.
-using Appender = std::function<int(sd_bus_message*)>;
 void send(std::shared_ptr<Pending> pending, const std::string& destination,
           const std::string& path, std::string_view interface, std::string_view member,
           const Appender& append);
@@ -165,26 +185,17 @@ class Reply {
   std::shared_ptr<Slot> slot_;
 };
 
-// Serves the connection until every call sent so far has its reply (or has
-// failed): for calls whose replies nobody reads, like SetTextContents
-// followed by a read-back that must see it.
-void awaitAll();
+// Signals. read takes each signal as it arrives, even inside a call's wait
+// (so it only reads the message), and gives what the loop is to run for it,
+// or nothing to drop it. The signal's match rule is put in place now and on
+// every connection the loop makes again, each time followed by inPlace.
+using SignalReader = std::function<std::function<void()>(sd_bus_message*)>;
+void listen(const Signal& signal, SignalReader read, std::function<void()> inPlace);
 
-// Events.
-struct Event {
-  const wire::Signal* signal = nullptr;  // which of those listened for
-  ObjectRef source;                      // the sender and the object path
-  std::string detail;
-  std::int32_t detail1 = 0;
-  std::int32_t detail2 = 0;
-};
-void onEvent(std::function<void(const Event&)> handler);
-// Adds the signal's match rule and registers its event with the registry,
-// once per process for each signal.
-void listenFor(const wire::Signal& signal);
-// Registers every signal listened for with the registry again: after the
-// registry restarted, it knows of none.
-void listenAgain();
+// Sends a call whose answer nobody awaits: the destination is told to send
+// none. Nothing without a connection.
+void sendUnanswered(std::string_view destination, std::string_view path, const Method& method,
+                    const Appender& append);
 
 struct NameChange {
   std::string name;
@@ -194,9 +205,9 @@ struct NameChange {
 void onNameOwnerChanged(std::function<void(const NameChange&)> handler);
 
 // The loop found the connection lost (false), and later connected again
-// (true): it looks for the bus every reconnectMs, where the first connect
-// found it, and once back the match rules and the events listened for are
-// in place again. Names learnt on the old bus mean nothing on the new one.
+// (true): it asks the finder every reconnectMs, and once back the match
+// rules are in place again. Names learnt on the old bus mean nothing on the
+// new one.
 inline constexpr int reconnectMs = 500;
 void onConnectionChange(std::function<void(bool connected)> handler);
 

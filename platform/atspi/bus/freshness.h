@@ -10,17 +10,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <utility>
 
 namespace focusctl::platform::atspi {
 
 inline constexpr std::int64_t freshForMs = 1000;
-
-struct Learnt {
-  std::uint64_t generation = 0;
-  std::int64_t atUs = 0;
-};
 
 inline std::uint64_t& desktopGeneration() {
   static std::uint64_t generation = 1;
@@ -36,30 +32,63 @@ inline std::int64_t monotonicUs() {
       .count();
 }
 
-inline Learnt learntNow() { return {desktopGeneration(), monotonicUs()}; }
-
-inline bool isFresh(const Learnt& learnt) {
-  return learnt.generation == desktopGeneration() &&
-         monotonicUs() - learnt.atUs < freshForMs * 1000;
-}
-
 // One remembered answer and when it was learnt.
 template <typename T>
 class Fresh {
  public:
   // The answer, while it is fresh.
-  const T* get() const { return value_ && isFresh(learnt_) ? &*value_ : nullptr; }
-  T* get() { return value_ && isFresh(learnt_) ? &*value_ : nullptr; }
+  const T* get() const { return value_ && isFresh() ? &*value_ : nullptr; }
+  T* get() { return value_ && isFresh() ? &*value_ : nullptr; }
   T& set(T value) {
-    value_ = std::move(value);
-    learnt_ = learntNow();
+    value_.emplace(std::move(value));
+    generation_ = desktopGeneration();
+    learntAtUs_ = monotonicUs();
     return *value_;
   }
   void forget() { value_.reset(); }
 
  private:
+  bool isFresh() const {
+    return generation_ == desktopGeneration() && monotonicUs() - learntAtUs_ < freshForMs * 1000;
+  }
+
   std::optional<T> value_;
-  Learnt learnt_;
+  std::uint64_t generation_ = 0;
+  std::int64_t learntAtUs_ = 0;
+};
+
+// Remembered answers by what they are about, each while it is fresh. Stale
+// ones go whenever the map is used, so that it holds no more than what was
+// learnt lately.
+template <typename Key, typename Value>
+class FreshMap {
+ public:
+  // The answer, while it is fresh.
+  Value* find(const Key& key) {
+    dropStale();
+    auto found = entries_.find(key);
+    return found == entries_.end() ? nullptr : found->second.get();
+  }
+  // In place of an answer about the same key.
+  Value& put(const Key& key, Value value) {
+    dropStale();
+    return entries_[key].set(std::move(value));
+  }
+  // The answer handed over, at most once: for one asked ahead of need.
+  std::optional<Value> take(const Key& key) {
+    Value* found = find(key);
+    if (found == nullptr) return std::nullopt;
+    std::optional<Value> taken(std::move(*found));
+    entries_.erase(key);
+    return taken;
+  }
+
+ private:
+  void dropStale() {
+    std::erase_if(entries_, [](const auto& entry) { return entry.second.get() == nullptr; });
+  }
+
+  std::map<Key, Fresh<Value>> entries_;
 };
 
 }  // namespace focusctl::platform::atspi

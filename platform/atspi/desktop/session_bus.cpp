@@ -16,9 +16,6 @@ using Clock = std::chrono::steady_clock;
 struct SlotUnref {
   void operator()(sd_bus_slot* slot) const noexcept { sd_bus_slot_unref(slot); }
 };
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const noexcept { sd_bus_message_unref(message); }
-};
 
 // Opened on first use (DBUS_SESSION_BUS_ADDRESS, else $XDG_RUNTIME_DIR/bus)
 // and opened again once it has closed. Kept alive at exit, unflushed:
@@ -47,21 +44,19 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
     return 0;
   }
   pending->answer.ok = true;
-  pending->answer.reply.reset(sd_bus_message_ref(reply), MessageUnref());
+  pending->answer.reply.reset(sd_bus_message_ref(reply), atspi::bus::MessageUnref());
   return 0;
 }
 
 bool send(sd_bus* bus, const Call& call, Pending& pending, std::uint64_t timeoutUs) {
-  sd_bus_message* raw = nullptr;
-  if (sd_bus_message_new_method_call(bus, &raw, call.destination.c_str(), call.path.c_str(),
-                                     call.interface.c_str(), call.member.c_str()) < 0) {
+  atspi::bus::MessagePtr message = atspi::bus::newCall(bus, call.destination, call.path,
+                                                       call.interface, call.member, call.append);
+  if (!message) return false;
+  sd_bus_message_set_auto_start(message.get(), 0);
+  sd_bus_slot* slot = nullptr;
+  if (sd_bus_call_async(bus, &slot, message.get(), onReply, &pending, timeoutUs) < 0) {
     return false;
   }
-  std::unique_ptr<sd_bus_message, MessageUnref> message(raw);
-  sd_bus_message_set_auto_start(raw, 0);
-  if (call.append && call.append(raw) < 0) return false;
-  sd_bus_slot* slot = nullptr;
-  if (sd_bus_call_async(bus, &slot, raw, onReply, &pending, timeoutUs) < 0) return false;
   pending.slot.reset(slot);
   return true;
 }

@@ -9,9 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
-#include <map>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 
 #include "platform/atspi/bus/bus_client.h"
@@ -22,6 +20,7 @@ namespace {
 
 using atspi::desktopMayHaveChanged;
 using atspi::Fresh;
+using atspi::FreshMap;
 
 enum AtomIndex {
   netActiveWindow,
@@ -53,12 +52,36 @@ template <typename T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
 // A property asked for ahead of need, then its answer: later questions
-// about the same window and property take it while it is fresh.
-struct Prefetched {
-  xcb_get_property_cookie_t cookie{};
-  std::shared_ptr<xcb_get_property_reply_t> reply;  // once taken; may hold nothing
-  bool taken = false;
-  atspi::Learnt learnt;
+// about the same window and property take it while it is fresh. An answer
+// nobody waited for is discarded when it goes.
+class Prefetched {
+ public:
+  Prefetched(xcb_connection_t* xcb, xcb_get_property_cookie_t cookie)
+      : xcb_(xcb), cookie_(cookie) {}
+  Prefetched(Prefetched&& other) noexcept
+      : xcb_(std::exchange(other.xcb_, nullptr)),
+        cookie_(other.cookie_),
+        reply_(std::move(other.reply_)) {}
+  Prefetched& operator=(Prefetched&&) = delete;
+  ~Prefetched() {
+    if (xcb_ != nullptr) xcb_discard_reply(xcb_, cookie_.sequence);
+  }
+
+  // Waits for the reply the first time; it may hold nothing.
+  const std::shared_ptr<xcb_get_property_reply_t>& reply() {
+    if (xcb_ != nullptr) {
+      xcb_generic_error_t* error = nullptr;
+      reply_.reset(xcb_get_property_reply(std::exchange(xcb_, nullptr), cookie_, &error),
+                   std::free);
+      std::free(error);
+    }
+    return reply_;
+  }
+
+ private:
+  xcb_connection_t* xcb_;  // until the reply is waited for
+  xcb_get_property_cookie_t cookie_;
+  std::shared_ptr<xcb_get_property_reply_t> reply_;
 };
 
 struct Connection {
@@ -66,7 +89,7 @@ struct Connection {
   xcb_window_t root = XCB_NONE;        // of the display's default screen
   xcb_window_t firstRoot = XCB_NONE;   // of screen 0, where AT_SPI_BUS lives
   std::array<xcb_atom_t, atomCount> atoms{};
-  std::map<std::pair<xcb_window_t, xcb_atom_t>, Prefetched> prefetched;
+  FreshMap<std::pair<xcb_window_t, xcb_atom_t>, Prefetched> prefetched;
   // Events read while a reply was awaited, served before the socket is read.
   std::deque<Owned<xcb_generic_event_t>> queued;
   // Whether an EWMH window manager runs, and its check window: asked once
@@ -94,14 +117,11 @@ std::uint32_t maxLongs(xcb_atom_t name, const Connection& x) {
 // Sends the request now and leaves its answer to be taken later, so that
 // independent questions travel together.
 Prefetched& prefetch(Connection& x, xcb_window_t window, xcb_atom_t name) {
-  auto [entry, added] = x.prefetched.try_emplace({window, name});
-  Prefetched& asked = entry->second;
-  if (!added && atspi::isFresh(asked.learnt)) return asked;
-  if (!added && !asked.taken) xcb_discard_reply(x.xcb, asked.cookie.sequence);
-  asked = {xcb_get_property(x.xcb, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0,
-                            maxLongs(name, x)),
-           nullptr, false, atspi::learntNow()};
-  return asked;
+  if (Prefetched* asked = x.prefetched.find({window, name})) return *asked;
+  return x.prefetched.put(
+      {window, name}, Prefetched(x.xcb, xcb_get_property(x.xcb, 0, window, name,
+                                                         XCB_GET_PROPERTY_TYPE_ANY, 0,
+                                                         maxLongs(name, x))));
 }
 
 Connection* connection() {
@@ -160,20 +180,9 @@ struct Property {
 // is gone (an expected error) or the connection is.
 std::optional<Property> anyProperty(Connection& x, xcb_window_t window, xcb_atom_t name) {
   if (window == XCB_NONE) return std::nullopt;
-  std::erase_if(x.prefetched, [&x](auto& entry) {
-    if (atspi::isFresh(entry.second.learnt)) return false;
-    if (!entry.second.taken) xcb_discard_reply(x.xcb, entry.second.cookie.sequence);
-    return true;
-  });
-  Prefetched& asked = prefetch(x, window, name);
-  if (!asked.taken) {
-    xcb_generic_error_t* error = nullptr;
-    asked.reply.reset(xcb_get_property_reply(x.xcb, asked.cookie, &error), std::free);
-    asked.taken = true;
-    std::free(error);
-  }
-  if (!asked.reply || asked.reply->type == XCB_NONE) return std::nullopt;
-  return Property{asked.reply};
+  const std::shared_ptr<xcb_get_property_reply_t>& reply = prefetch(x, window, name).reply();
+  if (!reply || reply->type == XCB_NONE) return std::nullopt;
+  return Property{reply};
 }
 
 std::optional<Property> readProperty(Connection& x, xcb_window_t window, xcb_atom_t name,
@@ -252,8 +261,8 @@ Fresh<Active>& knownActive() {
   return active;
 }
 
-std::unordered_map<Pid, Fresh<std::vector<WindowId>>>& knownWindows() {
-  static std::unordered_map<Pid, Fresh<std::vector<WindowId>>> windows;
+FreshMap<Pid, std::vector<WindowId>>& knownWindows() {
+  static FreshMap<Pid, std::vector<WindowId>> windows;
   return windows;
 }
 
@@ -363,10 +372,10 @@ bool handleEvents(Connection& x, void (*activeWindowChanged)()) {
 
 }  // namespace
 
-BusProperty accessibilityBusProperty() {
-  BusProperty answer;
+std::string accessibilityBusAddress() {
+  std::string address;
   Connection* x = connection();
-  if (x == nullptr) return answer;
+  if (x == nullptr) return address;
   // libatspi drops the screen number from DISPLAY and so reads the first
   // screen's root.
   auto property = anyProperty(*x, x->firstRoot, x->atoms[atSpiBus]);
@@ -379,13 +388,11 @@ BusProperty accessibilityBusProperty() {
     prefetch(*x, *check, x->atoms[netSupportingWmCheck]);
   }
   xcb_flush(x->xcb);
-  if (!property) return answer;
-  answer.present = property->size() > 0 || property->reply->bytes_after > 0;
-  if (property->type() == XCB_ATOM_STRING && property->format() == 8) {
+  if (property && property->type() == XCB_ATOM_STRING && property->format() == 8) {
     const char* text = reinterpret_cast<const char*>(property->bytes());
-    answer.address.assign(text, strnlen(text, property->size()));
+    address.assign(text, strnlen(text, property->size()));
   }
-  return answer;
+  return address;
 }
 
 std::optional<Pid> activeWindowPid() {
@@ -412,17 +419,14 @@ std::vector<WindowId> windowsOfPid(Pid pid) {
   std::vector<WindowId> owned;
   Connection* x = connection();
   if (x == nullptr || pid <= 0) return owned;
-  auto& windows = knownWindows();
-  std::erase_if(windows, [](const auto& entry) { return entry.second.get() == nullptr; });
-  if (auto known = windows.find(pid); known != windows.end()) return *known->second.get();
+  if (const std::vector<WindowId>* known = knownWindows().find(pid)) return *known;
   std::vector<xcb_window_t> all = topLevelWindows(*x);
   // Every window's owner in one round trip.
   for (xcb_window_t window : all) prefetch(*x, window, x->atoms[netWmPid]);
   for (xcb_window_t window : all) {
     if (windowPid(*x, window) == pid) owned.push_back(window);
   }
-  windows[pid].set(owned);
-  return owned;
+  return knownWindows().put(pid, std::move(owned));
 }
 
 std::optional<WindowClass> windowClass(WindowId window) {

@@ -16,12 +16,9 @@ namespace focusctl::platform::x11 {
 using WindowId = unsigned long;
 
 // The AT_SPI_BUS property of the first screen's root window, where
-// libatspi looks for the accessibility bus.
-struct BusProperty {
-  bool present = false;  // with any type and content
-  std::string address;   // its text up to the first NUL, when it is a STRING
-};
-BusProperty accessibilityBusProperty();
+// libatspi looks for the accessibility bus: its text up to the first NUL,
+// when it is a STRING; else empty.
+std::string accessibilityBusAddress();
 
 // The process owning _NET_ACTIVE_WINDOW, as an EWMH window manager that is
 // running maintains it.

@@ -2,17 +2,18 @@
 
 #include <algorithm>
 #include <optional>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "platform/atspi/accessible/application_pids.h"
 #include "platform/atspi/accessible/atspi_calls.h"
+#include "platform/atspi/accessible/liveness.h"
+#include "platform/atspi/accessible/window_origin.h"
 #include "platform/atspi/bus/bounded_map.h"
-#include "platform/atspi/accessible/bus_session.h"
-#include "platform/atspi/focus/focus_walk.h"
 #include "platform/atspi/bus/freshness.h"
-#include "platform/atspi/focus/registered_applications.h"
 #include "platform/atspi/desktop/x11_desktop.h"
+#include "platform/atspi/focus/focus_walk.h"
+#include "platform/atspi/focus/registered_applications.h"
 
 namespace focusctl::platform::atspi {
 namespace {
@@ -70,7 +71,7 @@ std::vector<ActiveWindow> activeWindowsOf(const std::vector<ObjectRef>& applicat
   std::vector<ObjectRef> asked;
   std::vector<std::size_t> which;
   for (std::size_t i = 0; i < applications.size(); ++i) {
-    if (knownUnresponsive(applications[i])) {
+    if (bus::isHung(applications[i].bus)) {
       found[i].code = code::cannotComplete;
     } else {
       asked.push_back(applications[i]);
@@ -124,16 +125,6 @@ ActiveWindow activeWindowOf(const ObjectRef& application, Pid pid) {
   return found;
 }
 
-// The element a lookup found last, and the window it was found in.
-struct FoundIn {
-  ObjectRef element;
-  ObjectRef window;
-};
-Fresh<FoundIn>& lastFound() {
-  static auto& found = *new Fresh<FoundIn>;
-  return found;
-}
-
 FocusAnswer focusInWindow(const Window& window, Pid pid) {
   std::optional<FocusWalk> found = focusedByCollection(window.window);
   bool collection = found.has_value();
@@ -150,7 +141,7 @@ FocusAnswer focusInWindow(const Window& window, Pid pid) {
     deepest = window.window;
   }
   if (deepest.isNull()) return {code::noValue, {}, pid};
-  lastFound().set({deepest, window.window});
+  noteFoundInWindow(deepest, window.window);
   return {code::success, std::move(deepest), pid};
 }
 
@@ -173,8 +164,8 @@ struct Miss {
   ResultCode code;
   bool windowSaysActive;
 };
-std::unordered_map<std::string, Fresh<Miss>>& recentMisses() {
-  static std::unordered_map<std::string, Fresh<Miss>> misses;
+FreshMap<std::string, Miss>& recentMisses() {
+  static FreshMap<std::string, Miss> misses;
   return misses;
 }
 
@@ -217,11 +208,8 @@ FocusAnswer focusInInactiveWindows(const ActiveWindow& windows, Pid pid) {
 // already.
 FocusAnswer lookUpFocus(const ObjectRef& application, Pid pid, const ActiveWindow* knownWindow) {
   const std::string& busName = application.bus;
-  auto& misses = recentMisses();
-  std::erase_if(misses, [](const auto& entry) { return entry.second.get() == nullptr; });
-  if (auto known = misses.find(busName); known != misses.end()) {
-    const Miss& miss = *known->second.get();
-    return {miss.code, {}, pid, miss.windowSaysActive};
+  if (const Miss* miss = recentMisses().find(busName)) {
+    return {miss->code, {}, pid, miss->windowSaysActive};
   }
   // Travels with the lookup's first question instead of after its last.
   askForName(application);
@@ -239,7 +227,7 @@ FocusAnswer lookUpFocus(const ObjectRef& application, Pid pid, const ActiveWindo
     answer = {active.code, {}, pid};
   }
   if (answer.code != code::success && !busName.empty()) {
-    misses[busName].set({answer.code, answer.windowSaysActive});
+    recentMisses().put(busName, {answer.code, answer.windowSaysActive});
   }
   return answer;
 }
@@ -293,12 +281,6 @@ ActiveApplication applicationWithActiveWindow() {
 void noteFocus(const std::string& busName, std::string_view path) {
   if (busName.empty()) return;
   knownFocus().put(busName, std::string(path));
-}
-
-std::optional<ObjectRef> windowFoundHolding(const ObjectRef& element) {
-  const FoundIn* found = lastFound().get();
-  if (found == nullptr || found->element != element) return std::nullopt;
-  return found->window;
 }
 
 void forgetFocusOf(const std::string& busName) {

@@ -7,14 +7,14 @@
 #include <string>
 #include <string_view>
 
-#include "platform/atspi/bus/bus_client.h"
+#include "platform/atspi/accessible/atspi_wire.h"
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {
 
 struct FocusAnswer {
   ResultCode code = code::noValue;
-  bus::ObjectRef element;
+  ObjectRef element;
   Pid pid = 0;
   // False when no window of the application said ACTIVE and the focus was
   // looked for in all of its windows.
@@ -24,7 +24,7 @@ struct FocusAnswer {
 // The focused element inside one application (its root element and pid):
 // in its ACTIVE window, or where none says ACTIVE, in the first window
 // holding a FOCUSED element. -25212 when nothing has focus.
-FocusAnswer focusInApplication(const bus::ObjectRef& application, Pid pid);
+FocusAnswer focusInApplication(const ObjectRef& application, Pid pid);
 
 // The focused element of the desktop: in the application owning the X11
 // active window, unless another application has an ACTIVE window while
@@ -33,7 +33,7 @@ FocusAnswer focusInApplication(const bus::ObjectRef& application, Pid pid);
 FocusAnswer focusOnDesktop();
 
 struct ActiveApplication {
-  bus::ObjectRef root;
+  ObjectRef root;
   Pid pid = 0;
 };
 // The application that has an ACTIVE window, when one has.
@@ -48,9 +48,5 @@ bool isKnownFocus(const std::string& busName, std::string_view path);
 // The unique name has left the bus (an empty name: the bus has gone): its
 // application's focus is known no more.
 void forgetFocusOf(const std::string& busName);
-
-// The top-level window a lookup just found the element in; nothing when
-// the element was not found by a lookup, or not lately (freshness.h).
-std::optional<bus::ObjectRef> windowFoundHolding(const bus::ObjectRef& element);
 
 }  // namespace focusctl::platform::atspi

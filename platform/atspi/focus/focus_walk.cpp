@@ -9,12 +9,11 @@
 #include <unordered_set>
 #include <utility>
 
-#include "platform/atspi/accessible/asked_ahead.h"
+#include "platform/atspi/bus/freshness.h"
 
 namespace focusctl::platform::atspi {
 namespace {
 
-using calls::ObjectRef;
 using calls::StateBits;
 
 // Of a command's budget, what the search leaves for reading the element it
@@ -33,7 +32,7 @@ bool outOfTime(std::chrono::milliseconds reserve) {
 bool listingOutOfTime() { return outOfTime(keptForTheAnswer + keptForStates); }
 
 bool unknownMethod(const bus::Outcome& outcome) {
-  return outcome.errorName == wire::unknownMethod;
+  return outcome.errorName == bus::unknownMethod;
 }
 
 std::string keyOf(const ObjectRef& element) { return element.bus + '\n' + element.path; }
@@ -87,13 +86,15 @@ void childrenByIndex(const ObjectRef& parent, std::int32_t count,
 
 using ElementsReply = bus::Reply<std::vector<ObjectRef>>;
 
-// Collection queries and children lists sent ahead.
-AskedAhead<std::vector<ObjectRef>>& askedMatches() {
-  static auto& asked = *new AskedAhead<std::vector<ObjectRef>>;
+// Collection queries and children lists sent ahead, each taken once while
+// fresh.
+using AskedAhead = FreshMap<ObjectRef, ElementsReply>;
+AskedAhead& askedMatches() {
+  static auto& asked = *new AskedAhead;
   return asked;
 }
-AskedAhead<std::vector<ObjectRef>>& askedChildren() {
-  static auto& asked = *new AskedAhead<std::vector<ObjectRef>>;
+AskedAhead& askedChildren() {
+  static auto& asked = *new AskedAhead;
   return asked;
 }
 

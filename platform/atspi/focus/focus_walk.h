@@ -34,7 +34,7 @@ struct FocusWalk {
   // walk) or in document order (Collection); an element nested in another
   // focused one (Qt marks a container and its inner widget together)
   // comes after it.
-  std::vector<calls::ObjectRef> focused;
+  std::vector<ObjectRef> focused;
   // For each of them, the index of the nearest earlier one it lies inside;
   // -1 for none.
   std::vector<int> inside;
@@ -54,18 +54,18 @@ bool searchOutOfTime();
 // One Collection query for the FOCUSED descendants, in document order, and
 // the ancestry among them. Nothing when the window offers no Collection or
 // the query failed.
-std::optional<FocusWalk> focusedByCollection(const calls::ObjectRef& window);
+std::optional<FocusWalk> focusedByCollection(const ObjectRef& window);
 
 // Sends that query now, before it is known to be needed, so that it travels
 // with the window's state; focusedByCollection then takes its answer.
-void askFocusedByCollection(const calls::ObjectRef& window);
+void askFocusedByCollection(const ObjectRef& window);
 
 // An open menu's current item and the menus it lies in, by one Collection
 // query: GTK 3 marks them SELECTED, and nothing FOCUSED while the menu holds
 // the keyboard (a combo box's popup list is such a menu too). Only menus
 // and menu items that are SHOWING count, never a list's selected rows.
 // Empty without Collection or when no menu is open.
-FocusWalk selectedMenuItems(const calls::ObjectRef& window);
+FocusWalk selectedMenuItems(const ObjectRef& window);
 
 // The level-by-level walk. What cannot hold the focus is not entered:
 // subtrees that are not VISIBLE, defunct ones, containers that manage their
@@ -75,7 +75,7 @@ FocusWalk selectedMenuItems(const calls::ObjectRef& window);
 // does not prune: GTK 4.8 never reports it. Where nothing else has focus,
 // the items of short lists that manage their descendants are looked at too
 // (Qt focuses an item of an open combo box's popup list).
-FocusWalk focusedByWalk(const calls::ObjectRef& window);
+FocusWalk focusedByWalk(const ObjectRef& window);
 
 // The element holding the keyboard among the focused ones. Qt marks FOCUSED
 // every widget whose focus proxy has the focus: the widget typed into, and
@@ -86,17 +86,17 @@ FocusWalk focusedByWalk(const calls::ObjectRef& window);
 // a later one replaces an earlier one it lies inside (a container marked
 // with the widget inside it); one outside that chain does not count. Null
 // when there is none.
-calls::ObjectRef deepestFocused(const FocusWalk& walk);
+ObjectRef deepestFocused(const FocusWalk& walk);
 
 // The children of each element: their counts first, then GetChildren where
 // the toolkit has it and the list is short enough, else each child by index
 // (at most maxListed). Nothing for an element whose children could not be
 // listed.
-std::vector<std::optional<std::vector<calls::ObjectRef>>> childrenOfEach(
-    const std::vector<calls::ObjectRef>& parents);
+std::vector<std::optional<std::vector<ObjectRef>>> childrenOfEach(
+    const std::vector<ObjectRef>& parents);
 
 // Sends GetChildren now, before it is known to be needed; childrenOfEach
 // takes the answer while it is fresh.
-void askChildren(const calls::ObjectRef& parent);
+void askChildren(const ObjectRef& parent);
 
 }  // namespace focusctl::platform::atspi

@@ -1,71 +1,23 @@
 #include "platform/atspi/focus/registered_applications.h"
 
-#include <limits>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 
-#include "platform/atspi/accessible/asked_ahead.h"
+#include "platform/atspi/accessible/application_pids.h"
 #include "platform/atspi/accessible/atspi_calls.h"
-#include "platform/atspi/bus/bounded_map.h"
 #include "platform/atspi/accessible/bus_session.h"
-#include "platform/atspi/focus/focus_walk.h"
+#include "platform/atspi/bus/bounded_map.h"
 #include "platform/atspi/bus/freshness.h"
+#include "platform/atspi/focus/focus_walk.h"
 
 namespace focusctl::platform::atspi {
 namespace {
-
-// Unique bus names are never reused while the bus lives, so a process id
-// once learnt for one stays right until the name leaves the bus.
-BoundedMap<std::string, Pid>& knownPids() {
-  static auto& pids = *new BoundedMap<std::string, Pid>(512);
-  return pids;
-}
 
 // The registry's list of applications; nothing when it did not answer.
 Fresh<std::optional<std::vector<ObjectRef>>>& knownRoots() {
   static auto& roots = *new Fresh<std::optional<std::vector<ObjectRef>>>;
   return roots;
-}
-
-std::optional<Pid> validPid(const std::uint32_t* pid) {
-  if (pid == nullptr || *pid == 0 ||
-      *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) {
-    return std::nullopt;
-  }
-  return static_cast<Pid>(*pid);
-}
-
-// Process ids asked of the bus daemon and not read yet, by bus name.
-std::unordered_map<std::string, bus::Reply<std::uint32_t>>& askedPids() {
-  static auto& asked = *new std::unordered_map<std::string, bus::Reply<std::uint32_t>>;
-  return asked;
-}
-
-// Asks the process ids of the applications not known yet, without waiting:
-// sent as soon as the applications are listed, the answers travel while
-// the command asks X11 which window is active.
-void askPids(const std::vector<ObjectRef>& roots) {
-  for (const ObjectRef& root : roots) {
-    if (root.bus.empty() || knownPids().contains(root.bus) || askedPids().contains(root.bus)) {
-      continue;
-    }
-    askedPids().emplace(root.bus, calls::connectionPid(root.bus));
-  }
-}
-
-// Reads every answer asked for: one wait for all of them.
-void settlePids() {
-  for (auto& [busName, reply] : askedPids()) {
-    if (std::optional<Pid> pid = validPid(reply.get())) knownPids().put(busName, *pid);
-  }
-  askedPids().clear();
-}
-
-void learnPids(const std::vector<ObjectRef>& roots) {
-  askPids(roots);
-  settlePids();
 }
 
 // On a desktop of a few applications, the first listing also asks each of
@@ -81,7 +33,7 @@ void askWindowsOnce(const std::vector<ObjectRef>& roots) {
   asked = true;
   if (roots.size() > windowsAskedUpTo) return;
   for (const ObjectRef& root : roots) {
-    if (!knownUnresponsive(root)) askChildren(root);
+    if (!bus::isHung(root.bus)) askChildren(root);
   }
 }
 
@@ -110,9 +62,9 @@ BoundedMap<Pid, ObjectRef>& foundApplications() {
   return found;
 }
 
-// Names asked ahead.
-AskedAhead<std::string>& askedNames() {
-  static auto& asked = *new AskedAhead<std::string>;
+// Names asked ahead, each taken once while fresh.
+FreshMap<ObjectRef, bus::Reply<std::string>>& askedNames() {
+  static auto& asked = *new FreshMap<ObjectRef, bus::Reply<std::string>>;
   return asked;
 }
 
@@ -142,17 +94,6 @@ std::vector<ObjectRef> applicationRoots() {
   return currentRoots().value_or(std::vector<ObjectRef>{});
 }
 
-Pid applicationPid(const ObjectRef& element) {
-  if (element.bus.empty()) return 0;
-  if (askedPids().contains(element.bus)) settlePids();
-  if (const Pid* known = knownPids().find(element.bus)) return *known;
-  auto reply = calls::connectionPid(element.bus);
-  std::optional<Pid> pid = validPid(reply.get());
-  if (!pid) return 0;
-  knownPids().put(element.bus, *pid);
-  return *pid;
-}
-
 ObjectRef applicationForPid(Pid pid) {
   if (pid <= 0 || !busConnected()) return {};
   if (const ObjectRef* known = foundApplications().find(pid)) return *known;
@@ -176,17 +117,14 @@ void forgetApplication(Pid pid, const ObjectRef& root) {
 }
 
 void forgetBusName(const std::string& busName) {
+  forgetPids(busName);
   if (busName.empty()) {
-    knownPids().clear();
     foundApplications().clear();
-    askedPids().clear();
     knownRoots().forget();
     return;
   }
-  knownPids().erase(busName);
   foundApplications().eraseIf(
       [&busName](Pid, const ObjectRef& root) { return root.bus == busName; });
-  askedPids().erase(busName);
 }
 
 }  // namespace focusctl::platform::atspi
