@@ -122,8 +122,9 @@ struct ElementPid {
 // From now on every call into the accessibility service ends within the
 // budget, whatever the application answering does: a one-shot command's
 // reply must not wait on it. A call that runs out answers -25204, and a
-// search for the focus finds nothing.
-void limitAccessibilityTime(std::chrono::milliseconds budget);
+// search for the focus finds nothing. Nothing lifts the limit: each call
+// then has only its own timeout.
+void limitAccessibilityTime(std::optional<std::chrono::milliseconds> budget);
 
 // Whether this process may use the accessibility service. Never prompts.
 bool isProcessTrusted();

@@ -2,6 +2,7 @@
 
 #include "ax/focused_element.h"
 
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr std::string_view focusChanged = "AXFocusedUIElementChanged";
 constexpr std::string_view valueChanged = "AXValueChanged";
+constexpr std::chrono::milliseconds firstLookBudget{1600};
 
 bool registered(platform::ResultCode code) {
   return code == platform::code::success ||
@@ -40,7 +42,12 @@ void resetWatcherState() {
 
 void watchAccessibilityChanges() {
   platform::observeApplicationActivation(onApplicationActivated);
+  // The first look has a one-shot command's time, as each event's has once
+  // the loop runs: a hostile application in front must not hold up the
+  // first line.
+  platform::limitAccessibilityTime(firstLookBudget);
   rebuild();
+  platform::limitAccessibilityTime(std::nullopt);
   platform::runMainRunLoop();
 }
 

@@ -87,7 +87,9 @@ CopiedAttribute applicationAttribute(ElementRef& application,
 
 void release(ElementRef* ref) noexcept { delete ref; }
 
-void limitAccessibilityTime(std::chrono::milliseconds budget) { atspi::bus::setCallBudget(budget); }
+void limitAccessibilityTime(std::optional<std::chrono::milliseconds> budget) {
+  atspi::bus::setCallBudget(budget);
+}
 
 bool isProcessTrusted() { return atspi::registryAnswers(); }
 

@@ -82,14 +82,16 @@ bool fitsBudget(const Element& element) {
 
 }  // namespace
 
-void limitAccessibilityTime(std::chrono::milliseconds budget) {
-  callsEnd = Clock::now() + budget;
+void limitAccessibilityTime(std::optional<std::chrono::milliseconds> budget) {
+  callsEnd.reset();
+  if (budget) callsEnd = Clock::now() + *budget;
   // Elements that are not handed to fitsBudget (the system-wide one asks
-  // for the focus) keep the global timeout, which the budget bounds too.
+  // for the focus) keep the global timeout, which the budget bounds too;
+  // 0 puts the system's own back.
   const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
   if (systemWide) {
-    AXUIElementSetMessagingTimeout(systemWide.get(),
-                                   std::chrono::duration<float>(budget).count());
+    AXUIElementSetMessagingTimeout(
+        systemWide.get(), budget ? std::chrono::duration<float>(*budget).count() : 0.0F);
   }
 }
 

@@ -17,7 +17,7 @@ void release(ObserverRef*) noexcept {}
 void release(RunLoopSourceRef*) noexcept {}
 void release(ApplicationRef*) noexcept {}
 
-void limitAccessibilityTime(std::chrono::milliseconds) {}
+void limitAccessibilityTime(std::optional<std::chrono::milliseconds>) {}
 bool isProcessTrusted() { return false; }
 Element createSystemWideElement() { return Element(); }
 Element createApplicationElement(Pid) { return Element(); }

@@ -42,8 +42,8 @@ void release(ApplicationRef* ref) noexcept { releaseHandle(ref, Kind::applicatio
 // ---------------------------------------------------------------------------
 // Accessibility
 
-void limitAccessibilityTime(std::chrono::milliseconds budget) {
-  record("limitAccessibilityTime " + std::to_string(budget.count()));
+void limitAccessibilityTime(std::optional<std::chrono::milliseconds> budget) {
+  record("limitAccessibilityTime " + (budget ? std::to_string(budget->count()) : "none"));
 }
 
 bool isProcessTrusted() {

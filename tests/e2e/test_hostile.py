@@ -147,6 +147,16 @@ class HostileApplication(unittest.TestCase):
         _, out, _, _, _ = self.desktop.run([FOCUSCTL, "read"], KILL_AFTER)
         self.assertEqual(parse_reply(out).get("title"), "entry 2")
 
+    def test_watch_gives_its_first_line_in_time(self):
+        for app_args, first in ((("huge-count",), b"watching\n"), (("cycle",), b"watching\n"),
+                                (("slow",), b"fallback\n")):
+            with self.subTest(app=app_args[0]):
+                self.desktop.stop_app()
+                self.desktop.start_app(*app_args)
+                watch = Process([FOCUSCTL, "watch"], env=self.desktop.env)
+                self.assertEqual(watch.stdout.next_line(limit=TIME_LIMIT), first)
+                self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+
     def test_watch_follows_the_bus_away_and_back(self):
         self.desktop.start_app("plain")
         watch = self.start_watch()

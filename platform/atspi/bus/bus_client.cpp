@@ -392,7 +392,10 @@ bool isHung(const std::string& busName) {
          Clock::now() - hung->second < std::chrono::milliseconds(hungForMs);
 }
 
-void setCallBudget(std::chrono::milliseconds budget) { budgetEnd = Clock::now() + budget; }
+void setCallBudget(std::optional<std::chrono::milliseconds> budget) {
+  budgetEnd.reset();
+  if (budget) budgetEnd = Clock::now() + *budget;
+}
 
 std::optional<std::chrono::milliseconds> budgetLeft() {
   if (!budgetEnd) return std::nullopt;

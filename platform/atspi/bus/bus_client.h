@@ -104,7 +104,7 @@ bool isHung(const std::string& busName);
 // From now on, every call ends within the budget (the remaining time
 // shortens each call's timeout, and a call made after it fails at once);
 // without one only callTimeoutMs holds.
-void setCallBudget(std::chrono::milliseconds budget);
+void setCallBudget(std::optional<std::chrono::milliseconds> budget);  // nothing: none
 // What is left of the budget; nothing without one.
 std::optional<std::chrono::milliseconds> budgetLeft();
 // The budget has run out: nothing more is worth asking.
