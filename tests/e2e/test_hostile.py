@@ -157,6 +157,17 @@ class HostileApplication(unittest.TestCase):
                 self.assertEqual(watch.stdout.next_line(limit=TIME_LIMIT), first)
                 self.assertEqual(watch.close(), b"", "watch wrote to stderr")
 
+    def test_a_stopped_bus_is_answered_in_time(self):
+        self.desktop.start_app("plain")
+        os.kill(self.desktop.daemon.pid, signal.SIGSTOP)
+        self.addCleanup(os.kill, self.desktop.daemon.pid, signal.SIGCONT)
+        status, out, err, seconds, _ = self.desktop.run([FOCUSCTL, "read"], KILL_AFTER)
+        self.assertEqual((status, err, parse_reply(out)["ok"]), (0, b"", False))
+        self.assertLess(seconds, TIME_LIMIT)
+        watch = Process([FOCUSCTL, "watch"], env=self.desktop.env)
+        self.assertEqual(watch.stdout.next_line(limit=TIME_LIMIT), b"fallback\n")
+        self.assertEqual(watch.close(), b"", "watch wrote to stderr")
+
     def test_watch_follows_the_bus_away_and_back(self):
         self.desktop.start_app("plain")
         watch = self.start_watch()

@@ -120,6 +120,10 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   if (found == inFlight.end()) return 0;
   std::shared_ptr<detail::Pending> pending = std::move(found->second);
   inFlight.erase(found);
+  if (pending->outcome.done) {  // expired by our own clock before
+    sendUnsent();
+    return 0;
+  }
   if (sd_bus_message_is_method_error(reply, nullptr)) {
     const sd_bus_error* error = sd_bus_message_get_error(reply);
     std::string name = error != nullptr && error->name != nullptr ? error->name : "";
@@ -169,6 +173,40 @@ void sendUnsent() {
   }
 }
 
+// sd-bus expires a call only once its connection runs: a bus that never
+// finishes the handshake (its daemon stopped) would hold every call for
+// sd-bus's own 25 s authentication timeout. A call overdue by our clock
+// fails here; sd-bus's late answer then finds it done. The slack leaves
+// the usual expiry to sd-bus.
+constexpr std::chrono::milliseconds expirySlack{50};
+
+Clock::time_point dueOf(const detail::Pending& pending) {
+  return pending.sentAt + std::chrono::milliseconds(pending.timeoutMs) + expirySlack;
+}
+
+// Fails the overdue calls; when the next one is due otherwise.
+std::optional<Clock::time_point> expireOverdue() {
+  auto now = Clock::now();
+  std::optional<Clock::time_point> next;
+  for (auto& [key, pending] : inFlight) {
+    if (pending->outcome.done) continue;
+    Clock::time_point due = dueOf(*pending);
+    if (due <= now) {
+      if (pending->timeoutMs >= callTimeoutMs) hungSince[pending->destination] = now;
+      finishShared(pending, true, terminated(noReply));
+    } else if (!next || due < *next) {
+      next = due;
+    }
+  }
+  return next;
+}
+
+std::uint64_t microsecondsUntil(std::optional<Clock::time_point> due) {
+  if (!due) return UINT64_MAX;
+  auto left = std::chrono::ceil<std::chrono::microseconds>(*due - Clock::now()).count();
+  return static_cast<std::uint64_t>(std::max<long long>(left, 0));
+}
+
 // Whatever is still waiting fails: the connection is gone.
 void failEverything() {
   for (auto& [key, pending] : inFlight) {
@@ -194,7 +232,9 @@ bool serveUntil(const std::function<bool()>& done) {
     // An expired call is answered from inside sd_bus_process, which may
     // still say it did nothing: look again before sleeping.
     if (processed > 0 || done()) continue;
-    int waited = sd_bus_wait(theBus, UINT64_MAX);
+    std::optional<Clock::time_point> due = expireOverdue();
+    if (done()) continue;
+    int waited = sd_bus_wait(theBus, microsecondsUntil(due));
     if (waited < 0 && waited != -EINTR) {
       failEverything();
       return false;
@@ -300,6 +340,10 @@ int pollTimeout() {
   for (const auto& [id, timer] : timers) {
     if (!next || timer.due < *next) next = timer.due;
   }
+  if (std::optional<Clock::time_point> due = expireOverdue(); due && (!next || *due < *next)) {
+    next = due;
+  }
+  if (!queuedThens.empty()) return 0;  // calls just expired
   int timeout = -1;
   if (next) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
