@@ -54,9 +54,11 @@ std::function<void(bool)> connectionHandler;
 // applications send, only the latest are kept (the oldest would be
 // superseded anyway).
 constexpr std::size_t maxQueued = 4096;
-std::deque<std::function<void()>> queuedSignals;
-std::deque<NameChange> queuedNameChanges;
-std::deque<std::shared_ptr<detail::Pending>> queuedThens;
+using Queue = std::deque<std::function<void()>>;
+Queue queuedSignals;
+Queue queuedNameChanges;
+// Not capped: each is a call's, and calls in flight are.
+Queue queuedThens;
 // Unique names that have left the bus, the latest ones; never reused while
 // it lives.
 BoundedMap<std::string, bool> departed(1024);
@@ -82,77 +84,56 @@ struct Readable {
 };
 std::vector<Readable> readables;
 
-std::string terminated(std::string_view text) { return std::string(text); }
-
-int onNameOwnerChangedSignal(sd_bus_message* message, void*, sd_bus_error*);
-
 int timeoutFor(const std::string& destination) {
-  auto now = Clock::now();
-  if (auto hung = hungSince.find(destination); hung != hungSince.end()) {
-    if (now - hung->second < std::chrono::milliseconds(hungForMs)) return 0;
-    hungSince.erase(hung);
-  }
-  int timeout = callTimeoutMs;
-  if (budgetEnd) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*budgetEnd - now).count();
-    timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout));
-  }
-  return timeout;
+  if (isHung(destination)) return 0;
+  std::optional<std::chrono::milliseconds> left = budgetLeft();
+  return left ? static_cast<int>(std::min<long long>(left->count(), callTimeoutMs)) : callTimeoutMs;
 }
 
-void finish(detail::Pending& pending, bool timedOut, std::string errorName) {
-  pending.outcome.done = true;
-  pending.outcome.timedOut = timedOut;
-  pending.outcome.errorName = std::move(errorName);
-}
-
-void finishShared(const std::shared_ptr<detail::Pending>& pending, bool timedOut,
-                  std::string errorName) {
-  finish(*pending, timedOut, std::move(errorName));
-  if (pending->then) queuedThens.push_back(pending);
+// The call has ended; its then (if set by now) is queued for the loop.
+void finish(const std::shared_ptr<detail::Pending>& pending, bool timedOut,
+            std::string_view errorName) {
+  pending->outcome = {true, timedOut, std::string(errorName)};
+  // Only a call given its whole time says the application hangs; one cut
+  // short by the budget (or never sent) says nothing of it.
+  if (timedOut && pending->timeoutMs >= callTimeoutMs) {
+    hungSince[pending->destination] = Clock::now();
+  }
+  detail::queueThen(pending);
 }
 
 void sendUnsent();
 
 int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
-  auto* key = static_cast<detail::Pending*>(userdata);
-  auto found = inFlight.find(key);
+  auto found = inFlight.find(static_cast<detail::Pending*>(userdata));
   if (found == inFlight.end()) return 0;
   std::shared_ptr<detail::Pending> pending = std::move(found->second);
   inFlight.erase(found);
-  if (pending->outcome.done) {  // expired by our own clock before
-    sendUnsent();
-    return 0;
-  }
-  if (sd_bus_message_is_method_error(reply, nullptr)) {
-    const sd_bus_error* error = sd_bus_message_get_error(reply);
-    std::string name = error != nullptr && error->name != nullptr ? error->name : "";
-    // sd-bus answers an expired call itself with NoReply; a NoReply from
-    // the bus daemon (the application left without answering) comes before
-    // our timeout.
-    bool timedOut = name == noReply &&
-                    Clock::now() - pending->sentAt >=
-                        std::chrono::milliseconds(pending->timeoutMs);
-    // Only a call given its whole time says the application hangs; one
-    // cut short by the budget says nothing of it.
-    if (timedOut && pending->timeoutMs >= callTimeoutMs) {
-      hungSince[pending->destination] = Clock::now();
+  // One expired by our own clock before is done already.
+  if (!pending->outcome.done) {
+    const sd_bus_error* error = sd_bus_message_get_error(reply);  // null for a return
+    if (error == nullptr) {
+      finish(pending, false, pending->parse(reply) ? "" : invalidSignature);
+    } else {
+      std::string name = error->name;
+      // sd-bus answers an expired call itself with NoReply; a NoReply from
+      // the bus daemon (the application left without answering) comes
+      // before our timeout.
+      bool timedOut = name == noReply &&
+                      Clock::now() - pending->sentAt >=
+                          std::chrono::milliseconds(pending->timeoutMs);
+      finish(pending, timedOut, name);
     }
-    finishShared(pending, timedOut, std::move(name));
-  } else {
-    pending->outcome.done = true;
-    if (!pending->parse(reply)) pending->outcome.errorName = terminated(invalidSignature);
-    if (pending->then) queuedThens.push_back(pending);
   }
   sendUnsent();
   return 0;
 }
 
-bool sendNow(const std::shared_ptr<detail::Pending>& pending, sd_bus_message* message) {
+void sendNow(const std::shared_ptr<detail::Pending>& pending, sd_bus_message* message) {
   int timeout = timeoutFor(pending->destination);
   if (timeout <= 0) {
-    finishShared(pending, true, terminated(noReply));
-    return true;
+    finish(pending, true, noReply);
+    return;
   }
   pending->sentAt = Clock::now();
   pending->timeoutMs = timeout;
@@ -160,9 +141,8 @@ bool sendNow(const std::shared_ptr<detail::Pending>& pending, sd_bus_message* me
   if (sd_bus_call_async(theBus, nullptr, message, onReply, pending.get(),
                         std::uint64_t(timeout) * 1000) < 0) {
     inFlight.erase(pending.get());
-    finishShared(pending, false, terminated(disconnected));
+    finish(pending, false, disconnected);
   }
-  return true;
 }
 
 void sendUnsent() {
@@ -180,75 +160,57 @@ void sendUnsent() {
 // the usual expiry to sd-bus.
 constexpr std::chrono::milliseconds expirySlack{50};
 
-Clock::time_point dueOf(const detail::Pending& pending) {
-  return pending.sentAt + std::chrono::milliseconds(pending.timeoutMs) + expirySlack;
+// A deadline; nothing for none.
+using Deadline = std::optional<Clock::time_point>;
+
+Deadline earliest(Deadline one, Deadline other) {
+  return (!one || (other && *other < *one)) ? other : one;
 }
 
 // Fails the overdue calls; when the next one is due otherwise.
-std::optional<Clock::time_point> expireOverdue() {
-  auto now = Clock::now();
-  std::optional<Clock::time_point> next;
+Deadline expireOverdue() {
+  Deadline next;
   for (auto& [key, pending] : inFlight) {
     if (pending->outcome.done) continue;
-    Clock::time_point due = dueOf(*pending);
-    if (due <= now) {
-      if (pending->timeoutMs >= callTimeoutMs) hungSince[pending->destination] = now;
-      finishShared(pending, true, terminated(noReply));
-    } else if (!next || due < *next) {
-      next = due;
+    Clock::time_point due =
+        pending->sentAt + std::chrono::milliseconds(pending->timeoutMs) + expirySlack;
+    if (due <= Clock::now()) {
+      finish(pending, true, noReply);
+    } else {
+      next = earliest(next, due);
     }
   }
   return next;
 }
 
-std::uint64_t microsecondsUntil(std::optional<Clock::time_point> due) {
-  if (!due) return UINT64_MAX;
-  auto left = std::chrono::ceil<std::chrono::microseconds>(*due - Clock::now()).count();
-  return static_cast<std::uint64_t>(std::max<long long>(left, 0));
-}
-
 // Whatever is still waiting fails: the connection is gone.
 void failEverything() {
-  for (auto& [key, pending] : inFlight) {
-    finishShared(pending, false, terminated(disconnected));
-  }
+  for (auto& [key, pending] : inFlight) finish(pending, false, disconnected);
   inFlight.clear();
-  for (Unsent& waiting : unsent) {
-    finishShared(waiting.pending, false, terminated(disconnected));
-  }
+  for (Unsent& waiting : unsent) finish(waiting.pending, false, disconnected);
   unsent.clear();
 }
 
-// Serves the connection until done() holds: dispatches everything
-// received and, with nothing to dispatch, waits until something arrives or
-// the next call expires. False once the connection is lost.
-bool serveUntil(const std::function<bool()>& done) {
-  while (!done()) {
+// Dispatches what was received, one message at a time, until nothing is
+// left or enough() holds. False once the connection is lost.
+bool process(const std::function<bool()>& enough) {
+  for (;;) {
     int processed = sd_bus_process(theBus, nullptr);
-    if (processed < 0) {
-      failEverything();
-      return false;
-    }
-    // An expired call is answered from inside sd_bus_process, which may
-    // still say it did nothing: look again before sleeping.
-    if (processed > 0 || done()) continue;
-    std::optional<Clock::time_point> due = expireOverdue();
-    if (done()) continue;
-    int waited = sd_bus_wait(theBus, microsecondsUntil(due));
-    if (waited < 0 && waited != -EINTR) {
-      failEverything();
-      return false;
-    }
+    if (processed < 0) return false;
+    if (processed == 0 || enough()) return true;
   }
-  return true;
+}
+
+// Queued as the newest; the oldest goes past maxQueued.
+void put(Queue& queue, std::function<void()> handle) {
+  if (queue.size() >= maxQueued) queue.pop_front();
+  queue.push_back(std::move(handle));
 }
 
 // Queued, not handled here: a signal may arrive while a call waits.
 int onSignal(sd_bus_message* message, void* subscription, sd_bus_error*) {
   std::function<void()> handle = static_cast<Subscription*>(subscription)->read(message);
-  if (!handle) return 0;
-  if (queuedSignals.size() >= maxQueued) queuedSignals.pop_front();
-  queuedSignals.push_back(std::move(handle));
+  if (handle) put(queuedSignals, std::move(handle));
   return 0;
 }
 
@@ -263,8 +225,9 @@ int onNameOwnerChangedSignal(sd_bus_message* message, void*, sd_bus_error*) {
     departed.put(name, true);
     hungSince.erase(name);
   }
-  if (queuedNameChanges.size() >= maxQueued) queuedNameChanges.pop_front();
-  queuedNameChanges.push_back({name, oldOwner, newOwner});
+  put(queuedNameChanges, [change = NameChange{name, oldOwner, newOwner}] {
+    if (nameHandler) nameHandler(change);
+  });
   return 0;
 }
 
@@ -295,25 +258,15 @@ class Delivery {
   bool own_;
 };
 
+// Replies first, then names, then signals.
 void deliverQueued() {
-  while (!queuedThens.empty()) {
-    std::shared_ptr<detail::Pending> done = std::move(queuedThens.front());
-    queuedThens.pop_front();
-    std::function<void()> then = std::move(done->then);
-    Delivery delivery;
-    if (then) then();
-  }
-  while (!queuedNameChanges.empty()) {
-    NameChange change = std::move(queuedNameChanges.front());
-    queuedNameChanges.pop_front();
-    Delivery delivery;
-    if (nameHandler) nameHandler(change);
-  }
-  while (!queuedSignals.empty()) {
-    std::function<void()> handle = std::move(queuedSignals.front());
-    queuedSignals.pop_front();
-    Delivery delivery;
-    handle();
+  for (Queue* queue : {&queuedThens, &queuedNameChanges, &queuedSignals}) {
+    while (!queue->empty()) {
+      std::function<void()> handle = std::move(queue->front());
+      queue->pop_front();
+      Delivery delivery;
+      handle();
+    }
   }
 }
 
@@ -333,31 +286,21 @@ void runDueTimers() {
   }
 }
 
-// Milliseconds until the earliest of the next timer and the bus's own next
-// deadline (an expiring call); -1 for none.
-int pollTimeout() {
-  std::optional<Clock::time_point> next;
-  for (const auto& [id, timer] : timers) {
-    if (!next || timer.due < *next) next = timer.due;
-  }
-  if (std::optional<Clock::time_point> due = expireOverdue(); due && (!next || *due < *next)) {
-    next = due;
-  }
+// Milliseconds until the earliest of until, the next timer, the next call
+// to expire and sd-bus's own next deadline (its handshake's, say); -1 for
+// none.
+int pollTimeout(Deadline until) {
+  Deadline next = earliest(until, expireOverdue());
   if (!queuedThens.empty()) return 0;  // calls just expired
-  int timeout = -1;
-  if (next) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
-    timeout = static_cast<int>(std::max<long long>(left, 0));
-  }
+  for (const auto& [id, timer] : timers) next = earliest(next, timer.due);
+  // sd-bus's clock is CLOCK_MONOTONIC, as is steady_clock's.
   std::uint64_t busDue = 0;
   if (theBus != nullptr && sd_bus_get_timeout(theBus, &busDue) >= 0 && busDue != UINT64_MAX) {
-    struct timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    std::uint64_t nowUs = std::uint64_t(now.tv_sec) * 1000000 + std::uint64_t(now.tv_nsec) / 1000;
-    int busLeft = busDue <= nowUs ? 0 : static_cast<int>((busDue - nowUs + 999) / 1000);
-    timeout = timeout < 0 ? busLeft : std::min(timeout, busLeft);
+    next = earliest(next, Clock::time_point(std::chrono::microseconds(busDue)));
   }
-  return timeout;
+  if (!next) return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+  return static_cast<int>(std::max<long long>(left, 0));
 }
 
 // The signal's own match rule (signals sharing interface and member are
@@ -373,7 +316,7 @@ void subscribe(Subscription& subscription) {
 // connect).
 void adopt(BusPtr bus) {
   theBus = bus.release();
-  sd_bus_add_match_async(theBus, nullptr, terminated(nameOwnerChangedRule).c_str(),
+  sd_bus_add_match_async(theBus, nullptr, std::string(nameOwnerChangedRule).c_str(),
                          onNameOwnerChangedSignal, nullptr, nullptr);
   for (Subscription& subscription : subscriptions) subscribe(subscription);
 }
@@ -406,9 +349,9 @@ MessagePtr newCall(sd_bus* bus, std::string_view destination, std::string_view p
                    std::string_view interface, std::string_view member, const Appender& append) {
   sd_bus_message* call = nullptr;
   if (bus == nullptr ||
-      sd_bus_message_new_method_call(bus, &call, terminated(destination).c_str(),
-                                     terminated(path).c_str(), terminated(interface).c_str(),
-                                     terminated(member).c_str()) < 0) {
+      sd_bus_message_new_method_call(bus, &call, std::string(destination).c_str(),
+                                     std::string(path).c_str(), std::string(interface).c_str(),
+                                     std::string(member).c_str()) < 0) {
     return nullptr;
   }
   MessagePtr message(call);
@@ -432,8 +375,10 @@ bool hasLeft(const std::string& busName) { return departed.contains(busName); }
 
 bool isHung(const std::string& busName) {
   auto hung = hungSince.find(busName);
-  return hung != hungSince.end() &&
-         Clock::now() - hung->second < std::chrono::milliseconds(hungForMs);
+  if (hung == hungSince.end()) return false;
+  if (Clock::now() - hung->second < std::chrono::milliseconds(hungForMs)) return true;
+  hungSince.erase(hung);
+  return false;
 }
 
 void setCallBudget(std::optional<std::chrono::milliseconds> budget) {
@@ -456,14 +401,14 @@ void send(std::shared_ptr<Pending> pending, const std::string& destination,
           const Appender& append) {
   pending->destination = destination;
   if (!connected()) {
-    finish(*pending, false, terminated(disconnected));
+    finish(pending, false, disconnected);
     return;
   }
   MessagePtr message = destination.empty() || path.empty()
                            ? nullptr
                            : newCall(theBus, destination, path, interface, member, append);
   if (!message) {
-    finish(*pending, false, terminated(invalidArgs));
+    finish(pending, false, invalidArgs);
     return;
   }
   // Auto-start stays on: a unique name starts nothing, and a well-known
@@ -476,12 +421,35 @@ void send(std::shared_ptr<Pending> pending, const std::string& destination,
 }
 
 void queueThen(std::shared_ptr<Pending> pending) {
-  if (pending->then) queuedThens.push_back(std::move(pending));
+  if (!pending->then) return;
+  queuedThens.push_back([pending = std::move(pending)] {
+    // Moved out first: run once, however often it was queued.
+    std::function<void()> then = std::move(pending->then);
+    if (then) then();
+  });
 }
 
+// Serves the connection until the call is done: dispatches everything
+// received and, with nothing to dispatch, waits until something arrives or
+// the next call expires.
 void awaitDone(Pending& pending) {
-  serveUntil([&] { return pending.outcome.done; });
-  if (!pending.outcome.done) finish(pending, false, terminated(disconnected));
+  auto done = [&pending] { return pending.outcome.done; };
+  while (!done()) {
+    if (!process(done)) break;
+    // An expired call is answered from inside sd_bus_process, which may
+    // still say it did nothing: look again before sleeping.
+    Deadline due = expireOverdue();
+    if (done()) continue;
+    std::uint64_t waitUs = UINT64_MAX;
+    if (due) {
+      auto left = std::chrono::ceil<std::chrono::microseconds>(*due - Clock::now()).count();
+      waitUs = static_cast<std::uint64_t>(std::max<long long>(left, 0));
+    }
+    int waited = sd_bus_wait(theBus, waitUs);
+    if (waited < 0 && waited != -EINTR) break;
+  }
+  // The connection is lost: whatever waits on it fails, this call too.
+  if (!done()) failEverything();
 }
 
 }  // namespace detail
@@ -562,20 +530,11 @@ void lookForTheBus() {
 }
 
 // The loop, until the time given (without one, for good).
-void serveLoop(std::optional<Clock::time_point> until) {
+void serveLoop(Deadline until) {
   for (;;) {
     if (until && Clock::now() >= *until) return;
     // Everything already received, then what it queued.
-    if (theBus != nullptr) {
-      for (;;) {
-        int processed = sd_bus_process(theBus, nullptr);
-        if (processed < 0) {
-          lose();
-          break;
-        }
-        if (processed == 0) break;
-      }
-    }
+    if (theBus != nullptr && !process([] { return false; })) lose();
     deliverQueued();
     runDueTimers();
     std::vector<int> buffered;
@@ -595,13 +554,7 @@ void serveLoop(std::optional<Clock::time_point> until) {
     }
     std::size_t firstWatched = fds.size();
     for (const Readable& watched : readables) fds.push_back({watched.fd, POLLIN, 0});
-    int timeout = pollTimeout();
-    if (until) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count();
-      int untilMs = static_cast<int>(std::max<long long>(left, 0));
-      timeout = timeout < 0 ? untilMs : std::min(timeout, untilMs);
-    }
-    int ready = ::poll(fds.data(), fds.size(), timeout);
+    int ready = ::poll(fds.data(), fds.size(), pollTimeout(until));
     if (ready < 0 && errno != EINTR) return;
     for (std::size_t i = firstWatched; i < fds.size(); ++i) {
       if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) callReadable(fds[i].fd);
