@@ -67,19 +67,23 @@ constexpr std::size_t maxQueued = 64;
 constexpr std::string_view focusChanged = "AXFocusedUIElementChanged";
 constexpr std::string_view valueChanged = "AXValueChanged";
 
-enum class Kind { focus, value };
+// What an event tells; observers register for focus moves and value
+// changes.
+enum class What { focus, value, activated, deactivated };
 
 struct Registration {
   std::uint64_t id;
-  Kind kind;
-  std::string busName;
-  std::string path;  // value: the element; focus: empty, the whole application
+  What kind;
+  ObjectRef target;
   void* context;
   std::uint64_t afterEvent;  // only events received after this one count
 
-  // An event of that kind from that element is for this registration.
-  bool hears(Kind event, const std::string& fromBus, const std::string& fromPath) const {
-    return kind == event && busName == fromBus && (kind == Kind::focus || path == fromPath);
+  // An event of that kind from that element is for this registration: a
+  // focus move anywhere in the target's application, a value change of the
+  // target itself.
+  bool hears(What event, const ObjectRef& from) const {
+    return kind == event && target.bus == from.bus &&
+           (kind == What::focus || target.path == from.path);
   }
 };
 
@@ -95,12 +99,21 @@ struct ObserverState {
 };
 
 struct Queued {
-  enum class What { focus, value, activated, deactivated } what;
+  What what;
   std::uint64_t event;
-  std::string busName;
-  std::string path;
+  ObjectRef source;
   bool fromWindowEvent = false;
   std::string detail;  // value: the kind of change (insert, delete, ...)
+};
+
+// Events waiting for delivery: delivered settle after the newest of them
+// and at most limit after the first.
+struct Queue {
+  std::int64_t settle;
+  std::int64_t limit;
+  std::deque<Queued> items{};
+  bus::TimerId timer = 0;
+  std::int64_t firstAt = 0;
 };
 
 std::map<std::uint64_t, ObserverState> observers;
@@ -109,11 +122,8 @@ std::uint64_t lastRegistration = 0;
 std::uint64_t lastEvent = 0;
 // Focus moves and activations wait to settle, value changes only for the
 // loop's next turn.
-std::deque<Queued> settling;
-std::deque<Queued> immediate;
-bus::TimerId settleSource = 0;
-std::int64_t firstSettlingAt = 0;
-bus::TimerId immediateSource = 0;
+Queue settling{settleMs, settleLimitMs};
+Queue nextTurn{0, 0};
 std::vector<ActivationHandler> activationHandlers;
 // An activation is a change of the application owning the active window.
 // AT-SPI window events tell it first, once the application's own state is
@@ -135,76 +145,87 @@ void callActivationHandlers() {
   for (ActivationHandler handler : handlers) handler();
 }
 
+// The application is in front now. Only AT-SPI's word makes it so before
+// X11 names its window as active.
+void activate(Pid owner, bool fromAtspi) {
+  activeApplication = owner;
+  activeApplicationFromAtspi = fromAtspi;
+  if (fromAtspi) activating = owner;
+  callActivationHandlers();
+  activating.reset();
+}
+
 ObserverState* stateOf(std::uint64_t serial) {
   auto found = observers.find(serial);
   return found == observers.end() ? nullptr : &found->second;
 }
 
-void forgetIfUnreferenced(std::uint64_t serial) {
-  ObserverState* state = stateOf(serial);
-  if (state != nullptr && state->observerRefs == 0 && state->sourceRefs == 0) {
-    observers.erase(serial);
-  }
+// The state behind an observer or a source; null for none.
+template <typename Handle>
+ObserverState* stateOf(const Handle& handle) {
+  return handle ? stateOf(handle.get()->serial) : nullptr;
 }
 
-bool anyLiveRegistration(Kind kind, const std::string& busName,
-                         const std::string& path) {
+// One reference of the kind fewer. An observer without references hears
+// nothing more, and its state goes once its sources are released too.
+void unreference(std::uint64_t serial, int ObserverState::*refs) {
+  ObserverState* state = stateOf(serial);
+  if (state == nullptr) return;
+  --(state->*refs);
+  if (state->observerRefs == 0) state->registrations.clear();
+  if (state->observerRefs == 0 && state->sourceRefs == 0) observers.erase(serial);
+}
+
+bool anyLiveRegistration(What kind, const ObjectRef& source) {
   for (const auto& [serial, state] : observers) {
     if (!state.live()) continue;
     for (const Registration& registration : state.registrations) {
-      if (registration.hears(kind, busName, path)) return true;
+      if (registration.hears(kind, source)) return true;
     }
   }
   return false;
 }
 
-void deliverNotification(const Queued& item, Kind kind) {
-  if (kind == Kind::focus) {
-    if (isKnownFocus(item.busName, item.path)) return;
-    noteFocus(item.busName, item.path);
+void deliverNotification(const Queued& item) {
+  if (item.what == What::focus) {
+    if (isKnownFocus(item.source.bus, item.source.path)) return;
+    noteFocus(item.source.bus, item.source.path);
   }
   // Collected first: a callback may add or remove registrations and
   // observers, and each delivery is checked again right before it runs.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> targets;  // observer, id
   for (const auto& [serial, state] : observers) {
     for (const Registration& registration : state.registrations) {
-      if (registration.hears(kind, item.busName, item.path) &&
-          item.event > registration.afterEvent) {
+      if (registration.hears(item.what, item.source) && item.event > registration.afterEvent) {
         targets.emplace_back(serial, registration.id);
       }
     }
   }
-  std::string_view name = kind == Kind::focus ? focusChanged : valueChanged;
+  std::string_view name = item.what == What::focus ? focusChanged : valueChanged;
   for (const auto& [serial, id] : targets) {
     ObserverState* state = stateOf(serial);
     if (state == nullptr || !state->live()) continue;
-    auto registration = std::find_if(
-        state->registrations.begin(), state->registrations.end(),
-        [id = id](const Registration& candidate) { return candidate.id == id; });
+    auto registration = std::ranges::find(state->registrations, id, &Registration::id);
     if (registration == state->registrations.end()) continue;
-    void* context = registration->context;
     ObserverRef observer{serial};
-    ElementRef element;
-    element.kind = ElementRef::Kind::accessible;
-    element.pid = state->pid;
-    element.accessible = {item.busName, item.path};
-    state->callback(&observer, &element, name, context);
+    Element element(newAccessibleElement(item.source, state->pid));
+    state->callback(&observer, element.get(), name, registration->context);
   }
 }
 
 bool isWindow(const Queued& item) {
   if (item.fromWindowEvent) return true;
   // state-changed:active is also sent for other things than windows.
-  auto role = calls::role({item.busName, item.path});
+  auto role = calls::role(item.source);
   return role.get() != nullptr && isWindowRole(static_cast<AtspiRole>(*role.get()));
 }
 
 void onActiveWindowChanged();
 
 void deliverActivation(const Queued& item) {
-  Pid owner = applicationPid({item.busName, item.path});
+  Pid owner = applicationPid(item.source);
   if (owner <= 0) return;
-  if (item.what == Queued::What::deactivated) {
+  if (item.what == What::deactivated) {
     // Its next activation counts again, even with nothing seen in between.
     if (owner == activeApplication && isWindow(item)) activeApplication.reset();
     return;
@@ -223,29 +244,14 @@ void deliverActivation(const Queued& item) {
     onActiveWindowChanged();
     return;
   }
-  activeApplication = owner;
-  activeApplicationFromAtspi = true;
-  activating = owner;
-  callActivationHandlers();
-  activating.reset();
-}
-
-bool activationQueued() {
-  return std::any_of(settling.begin(), settling.end(), [](const Queued& item) {
-    return item.what == Queued::What::activated;
-  });
-}
-
-void activateFromX11(Pid owner) {
-  activeApplication = owner;
-  activeApplicationFromAtspi = false;
-  callActivationHandlers();
+  activate(owner, true);
 }
 
 void checkActiveWindow() {
   activeWindowCheck = 0;
   // AT-SPI is about to tell; let it.
-  if (activationQueued()) {
+  if (std::ranges::any_of(settling.items,
+                          [](const Queued& item) { return item.what == What::activated; })) {
     activeWindowCheck = bus::addTimer(std::chrono::milliseconds(settleMs), checkActiveWindow);
     return;
   }
@@ -257,7 +263,7 @@ void checkActiveWindow() {
   if (activeApplication == owner) return;
   ObjectRef root = owner > 0 ? applicationForPid(owner) : ObjectRef();
   if (root.isNull()) {
-    activateFromX11(owner);
+    activate(owner, false);
     return;
   }
   // An application that AT-SPI did not tell of may be stopped or hung. It
@@ -265,7 +271,7 @@ void checkActiveWindow() {
   // did not answer in time is not asked again while the handlers run.
   probeLater(root, [owner](bool) {
     if (x11::activeWindowPid().value_or(0) == owner && activeApplication != owner) {
-      activateFromX11(owner);
+      activate(owner, false);
     }
   });
 }
@@ -279,95 +285,64 @@ void onActiveWindowChanged() {
       bus::addTimer(std::chrono::milliseconds(activationGraceMs), checkActiveWindow);
 }
 
-void deliver(std::deque<Queued>& queue) {
+void deliver(Queue& queue) {
+  queue.timer = 0;
   // The callbacks look at the desktop anew.
   desktopMayHaveChanged();
   std::deque<Queued> batch;
-  batch.swap(queue);
+  batch.swap(queue.items);
   for (const Queued& item : batch) {
-    switch (item.what) {
-      case Queued::What::focus:
-        deliverNotification(item, Kind::focus);
-        break;
-      case Queued::What::value:
-        deliverNotification(item, Kind::value);
-        break;
-      case Queued::What::activated:
-      case Queued::What::deactivated:
-        deliverActivation(item);
-        break;
+    if (item.what == What::focus || item.what == What::value) {
+      deliverNotification(item);
+    } else {
+      deliverActivation(item);
     }
   }
 }
 
-void flushSettled() {
-  settleSource = 0;
-  deliver(settling);
-}
-
-void flushImmediate() {
-  immediateSource = 0;
-  deliver(immediate);
-}
-
-void scheduleSettled() {
+void schedule(Queue& queue) {
   std::int64_t now = monotonicUs() / 1000;
-  if (settleSource == 0) {
-    firstSettlingAt = now;
+  if (queue.timer == 0) {
+    queue.firstAt = now;
   } else {
-    bus::cancelTimer(settleSource);
+    bus::cancelTimer(queue.timer);
   }
-  std::int64_t delay = std::clamp<std::int64_t>(firstSettlingAt + settleLimitMs - now, 0, settleMs);
-  settleSource = bus::addTimer(std::chrono::milliseconds(delay), flushSettled);
-}
-
-void scheduleImmediate() {
-  if (immediateSource != 0) return;
-  immediateSource = bus::addTimer(std::chrono::milliseconds(0), flushImmediate);
+  std::int64_t delay =
+      std::clamp<std::int64_t>(queue.firstAt + queue.limit - now, 0, queue.settle);
+  queue.timer = bus::addTimer(std::chrono::milliseconds(delay), [&queue] { deliver(queue); });
 }
 
 // The newer event makes the older one, still waiting, say nothing more: a
 // later focus move in the same application, the same window activated or
 // deactivated again, another change of the same kind to the same element.
 bool supersedes(const Queued& newer, const Queued& older) {
-  if (newer.what != older.what || newer.busName != older.busName) return false;
+  if (newer.what != older.what || newer.source.bus != older.source.bus) return false;
   switch (newer.what) {
-    case Queued::What::focus:
+    case What::focus:
       return true;
-    case Queued::What::value:
-      return newer.path == older.path && newer.detail == older.detail;
-    case Queued::What::activated:
-    case Queued::What::deactivated:
-      return newer.path == older.path && newer.fromWindowEvent == older.fromWindowEvent;
+    case What::value:
+      return newer.source.path == older.source.path && newer.detail == older.detail;
+    case What::activated:
+    case What::deactivated:
+      return newer.source.path == older.source.path &&
+             newer.fromWindowEvent == older.fromWindowEvent;
   }
   return false;
 }
 
-// Queued as the newest, in place of what it supersedes.
-void put(std::deque<Queued>& queue, Queued item) {
-  std::erase_if(queue, [&item](const Queued& older) { return supersedes(item, older); });
-  if (queue.size() >= maxQueued) queue.pop_front();
-  queue.push_back(std::move(item));
-}
-
-void enqueue(Queued::What what, const Event& event, bool fromWindowEvent) {
-  const ObjectRef& source = event.source;
-  if (source.bus.empty()) return;
-  Queued item{what, lastEvent, source.bus, source.path, fromWindowEvent, {}};
-  if (what == Queued::What::value) {
-    if (!anyLiveRegistration(Kind::value, source.bus, source.path)) return;
-    item.detail = event.detail;
-    put(immediate, std::move(item));
-    scheduleImmediate();
+void enqueue(What what, const Event& event, bool fromWindowEvent) {
+  if (event.source.bus.empty()) return;
+  bool notification = what == What::focus || what == What::value;
+  if (notification ? !anyLiveRegistration(what, event.source) : activationHandlers.empty()) {
     return;
   }
-  if (what == Queued::What::focus) {
-    if (!anyLiveRegistration(Kind::focus, source.bus, source.path)) return;
-  } else if (activationHandlers.empty()) {
-    return;
-  }
-  put(settling, std::move(item));
-  scheduleSettled();
+  Queue& queue = what == What::value ? nextTurn : settling;
+  Queued item{what, lastEvent, event.source, fromWindowEvent, event.detail};
+  // Queued as the newest, in place of what it supersedes.
+  std::erase_if(queue.items, [&item](const Queued& older) { return supersedes(item, older); });
+  if (queue.items.size() >= maxQueued) queue.items.pop_front();
+  queue.items.push_back(std::move(item));
+  schedule(queue);
 }
 
 // Handed over by the loop, never from inside a call.
@@ -375,18 +350,17 @@ void handleEvent(const Event& event) {
   ++lastEvent;
   const wire::Signal* signal = event.signal;
   if (signal == &wire::focusedChanged) {
-    if (event.detail1 == 1) enqueue(Queued::What::focus, event, false);
+    if (event.detail1 == 1) enqueue(What::focus, event, false);
   } else if (signal == &wire::textChanged || signal == &wire::valueChanged ||
              signal == &wire::checkedChanged || signal == &wire::pressedChanged ||
              signal == &wire::selectedChanged) {
-    enqueue(Queued::What::value, event, false);
+    enqueue(What::value, event, false);
   } else if (signal == &wire::windowActivated) {
-    enqueue(Queued::What::activated, event, true);
+    enqueue(What::activated, event, true);
   } else if (signal == &wire::windowDeactivated) {
-    enqueue(Queued::What::deactivated, event, true);
+    enqueue(What::deactivated, event, true);
   } else if (signal == &wire::activeChanged) {
-    enqueue(event.detail1 == 1 ? Queued::What::activated : Queued::What::deactivated,
-            event, false);
+    enqueue(event.detail1 == 1 ? What::activated : What::deactivated, event, false);
   }
 }
 
@@ -395,9 +369,9 @@ void handleEvent(const Event& event) {
 void onNameChange(const bus::NameChange& change) {
   if (change.name == wire::registryName && !change.newOwner.empty()) listenAgain();
   if (change.name.starts_with(':') && change.newOwner.empty()) {
-    auto itsOwn = [&change](const Queued& item) { return item.busName == change.name; };
-    std::erase_if(settling, itsOwn);
-    std::erase_if(immediate, itsOwn);
+    auto itsOwn = [&change](const Queued& item) { return item.source.bus == change.name; };
+    std::erase_if(settling.items, itsOwn);
+    std::erase_if(nextTurn.items, itsOwn);
     forgetBusName(change.name);
     forgetFocusOf(change.name);
   }
@@ -407,8 +381,8 @@ void onNameChange(const bus::NameChange& change) {
 // holds, and the watcher builds anew, with nothing to follow while the bus
 // is gone ("fallback") and the application in front once it is back.
 void onConnectionChange(bool) {
-  settling.clear();
-  immediate.clear();
+  settling.items.clear();
+  nextTurn.items.clear();
   forgetBusName({});
   forgetFocusOf({});
   desktopMayHaveChanged();
@@ -428,45 +402,26 @@ void listenForEach(std::initializer_list<const wire::Signal*> signals) {
   for (const wire::Signal* signal : signals) listenFor(*signal);
 }
 
-struct Target {
-  ResultCode code = code::success;
-  std::string busName;
-  std::string path;
-  Pid pid = 0;
-};
-
-// Which events a registration on the element stands for.
-Target targetOf(ElementRef& element, Kind kind) {
+// What a registration on the element follows: an accessible, or an
+// application's root; a code for an element that has none.
+ResultCode targetOf(ElementRef& element, ObjectRef& target) {
   switch (element.kind) {
     case ElementRef::Kind::systemWide:
-      return {code::illegalArgument, {}, {}, 0};
-    case ElementRef::Kind::application: {
-      const ObjectRef& root = applicationRoot(element);
-      if (root.isNull()) return {code::cannotComplete, {}, {}, 0};
-      return {code::success, root.bus, kind == Kind::focus ? "" : root.path, element.pid};
-    }
+      return code::illegalArgument;
+    case ElementRef::Kind::application:
+      target = applicationRoot(element);
+      return target.isNull() ? code::cannotComplete : code::success;
     case ElementRef::Kind::accessible:
-      if (element.accessible.isNull()) return {code::invalidElement, {}, {}, 0};
-      return {code::success, element.accessible.bus,
-              kind == Kind::focus ? std::string() : element.accessible.path, element.pid};
+      target = element.accessible;
+      return target.isNull() ? code::invalidElement : code::success;
   }
-  return {code::failure, {}, {}, 0};
+  return code::failure;
 }
 
-std::optional<Kind> kindOf(std::string_view notification) {
-  if (notification == focusChanged) return Kind::focus;
-  if (notification == valueChanged) return Kind::value;
+std::optional<What> kindOf(std::string_view notification) {
+  if (notification == focusChanged) return What::focus;
+  if (notification == valueChanged) return What::value;
   return std::nullopt;
-}
-
-std::vector<Registration>::iterator findRegistration(ObserverState& state, Kind kind,
-                                                     const Target& target) {
-  return std::find_if(state.registrations.begin(), state.registrations.end(),
-                      [&](const Registration& registration) {
-                        return registration.kind == kind &&
-                               registration.busName == target.busName &&
-                               registration.path == target.path;
-                      });
 }
 
 }  // namespace
@@ -476,20 +431,12 @@ std::optional<Pid> applicationBeingActivated() { return activating; }
 }  // namespace atspi
 
 void release(ObserverRef* ref) noexcept {
-  if (ref == nullptr) return;
-  if (atspi::ObserverState* state = atspi::stateOf(ref->serial)) {
-    if (--state->observerRefs == 0) state->registrations.clear();
-    atspi::forgetIfUnreferenced(ref->serial);
-  }
+  if (ref != nullptr) atspi::unreference(ref->serial, &atspi::ObserverState::observerRefs);
   delete ref;
 }
 
 void release(RunLoopSourceRef* ref) noexcept {
-  if (ref == nullptr) return;
-  if (atspi::ObserverState* state = atspi::stateOf(ref->serial)) {
-    --state->sourceRefs;
-    atspi::forgetIfUnreferenced(ref->serial);
-  }
+  if (ref != nullptr) atspi::unreference(ref->serial, &atspi::ObserverState::sourceRefs);
   delete ref;
 }
 
@@ -505,8 +452,7 @@ CreatedObserver createObserver(Pid pid, ObserverCallback callback) {
 }
 
 RunLoopSource observerRunLoopSource(const Observer& observer) {
-  if (!observer) return RunLoopSource();
-  atspi::ObserverState* state = atspi::stateOf(observer.get()->serial);
+  atspi::ObserverState* state = atspi::stateOf(observer);
   if (state == nullptr) return RunLoopSource();
   ++state->sourceRefs;
   return RunLoopSource(new RunLoopSourceRef{observer.get()->serial});
@@ -514,65 +460,64 @@ RunLoopSource observerRunLoopSource(const Observer& observer) {
 
 ResultCode addObserverNotification(const Observer& observer, const Element& element,
                                    std::string_view notification, void* context) {
-  if (!observer) return code::invalidObserver;
-  atspi::ObserverState* state = atspi::stateOf(observer.get()->serial);
+  atspi::ObserverState* state = atspi::stateOf(observer);
   if (state == nullptr || state->observerRefs == 0) return code::invalidObserver;
   if (!element) return code::illegalArgument;
   if (!atspi::busConnected()) return code::apiDisabled;
-  std::optional<atspi::Kind> kind = atspi::kindOf(notification);
+  std::optional<atspi::What> kind = atspi::kindOf(notification);
   if (!kind) return code::notificationUnsupported;
-  atspi::Target target = atspi::targetOf(*element.get(), *kind);
-  if (target.code != code::success) return target.code;
+  ElementRef& ref = *element.get();
+  atspi::ObjectRef target;
+  if (ResultCode refused = atspi::targetOf(ref, target); refused != code::success) return refused;
   // An observer hears only its own application, as on macOS.
-  if (target.pid <= 0 && element.get()->kind == ElementRef::Kind::accessible) {
-    target.pid = element.get()->pid =
-        atspi::applicationPid(element.get()->accessible);
+  if (ref.pid <= 0 && ref.kind == ElementRef::Kind::accessible) {
+    ref.pid = atspi::applicationPid(ref.accessible);
   }
-  if (target.pid > 0 && target.pid != state->pid) return code::illegalArgument;
-  if (atspi::findRegistration(*state, *kind, target) != state->registrations.end()) {
+  if (ref.pid > 0 && ref.pid != state->pid) return code::illegalArgument;
+  if (std::ranges::any_of(state->registrations, [&](const atspi::Registration& registration) {
+        return registration.hears(*kind, target);
+      })) {
     return code::notificationAlreadyRegistered;
   }
-  if (*kind == atspi::Kind::focus) {
+  if (*kind == atspi::What::focus) {
     atspi::listenForEach({&atspi::wire::focusedChanged});
   } else {
     atspi::listenForEach({&atspi::wire::textChanged, &atspi::wire::valueChanged,
-                      &atspi::wire::checkedChanged, &atspi::wire::pressedChanged,
-                      &atspi::wire::selectedChanged});
+                          &atspi::wire::checkedChanged, &atspi::wire::pressedChanged,
+                          &atspi::wire::selectedChanged});
   }
-  state->registrations.push_back({++atspi::lastRegistration, *kind, target.busName,
-                                  target.path, context, atspi::lastEvent});
+  state->registrations.push_back(
+      {++atspi::lastRegistration, *kind, target, context, atspi::lastEvent});
   return code::success;
 }
 
 ResultCode removeObserverNotification(const Observer& observer, const Element& element,
                                       std::string_view notification) {
-  if (!observer) return code::invalidObserver;
-  atspi::ObserverState* state = atspi::stateOf(observer.get()->serial);
+  atspi::ObserverState* state = atspi::stateOf(observer);
   if (state == nullptr || state->observerRefs == 0) return code::invalidObserver;
   if (!element) return code::illegalArgument;
-  std::optional<atspi::Kind> kind = atspi::kindOf(notification);
+  std::optional<atspi::What> kind = atspi::kindOf(notification);
   if (!kind) return code::notificationUnsupported;
   if (!atspi::busConnected()) return code::notificationNotRegistered;
-  atspi::Target target = atspi::targetOf(*element.get(), *kind);
-  if (target.code != code::success) return code::notificationNotRegistered;
-  auto found = atspi::findRegistration(*state, *kind, target);
-  if (found == state->registrations.end()) return code::notificationNotRegistered;
-  state->registrations.erase(found);
-  return code::success;
+  atspi::ObjectRef target;
+  if (atspi::targetOf(*element.get(), target) != code::success) {
+    return code::notificationNotRegistered;
+  }
+  // At most one registration hears the same.
+  return std::erase_if(state->registrations,
+                       [&](const atspi::Registration& registration) {
+                         return registration.hears(*kind, target);
+                       }) > 0
+             ? code::success
+             : code::notificationNotRegistered;
 }
 
 void addSourceToMainRunLoop(const RunLoopSource& source) {
-  if (!source) return;
-  if (atspi::ObserverState* state = atspi::stateOf(source.get()->serial)) {
-    state->attached = true;
-  }
+  if (atspi::ObserverState* state = atspi::stateOf(source)) state->attached = true;
 }
 
 void removeSourceFromMainRunLoop(const RunLoopSource& source) {
-  if (!source) return;
-  if (atspi::ObserverState* state = atspi::stateOf(source.get()->serial)) {
-    state->attached = false;
-  }
+  if (atspi::ObserverState* state = atspi::stateOf(source)) state->attached = false;
 }
 
 void observeApplicationActivation(ActivationHandler handler) {
@@ -582,7 +527,7 @@ void observeApplicationActivation(ActivationHandler handler) {
   if (!first) return;
   if (atspi::busConnected()) {
     atspi::listenForEach({&atspi::wire::windowActivated, &atspi::wire::windowDeactivated,
-                      &atspi::wire::activeChanged});
+                          &atspi::wire::activeChanged});
   }
   if (x11::watchActiveWindow(atspi::onActiveWindowChanged)) {
     atspi::activeApplication = x11::activeWindowPid().value_or(0);
