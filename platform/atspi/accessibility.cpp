@@ -45,13 +45,10 @@ namespace {
 const char* const focusedElementAttribute = "AXFocusedUIElement";
 
 CopiedAttribute focusAttribute(atspi::FocusAnswer answer) {
-  if (answer.code != code::success || answer.element.isNull()) {
-    return {answer.code != code::success ? answer.code : code::noValue,
-            std::monostate{}};
-  }
+  if (answer.code != code::success) return {answer.code, std::monostate{}};
+  if (answer.element.isNull()) return {code::noValue, std::monostate{}};
   return {code::success,
-          Element(atspi::newAccessibleElement(std::move(answer.element),
-                                              answer.pid))};
+          Element(atspi::newAccessibleElement(std::move(answer.element), answer.pid))};
 }
 
 CopiedAttribute applicationAttribute(ElementRef& application,
@@ -137,11 +134,10 @@ ElementPid elementPid(const Element& element) {
     case ElementRef::Kind::application:
       return {code::success, ref->pid};
     case ElementRef::Kind::accessible:
-      if (ref->pid <= 0 && atspi::busConnected()) {
-        ref->pid = atspi::applicationPid(ref->accessible);
-      }
       if (ref->pid > 0) return {code::success, ref->pid};
       if (!atspi::busConnected()) return {code::apiDisabled, 0};
+      ref->pid = atspi::applicationPid(ref->accessible);
+      if (ref->pid > 0) return {code::success, ref->pid};
       return {atspi::failureCode(ref->accessible), 0};
   }
   return {code::failure, 0};

@@ -18,13 +18,10 @@ namespace focusctl::platform::atspi {
 
 inline constexpr std::int64_t freshForMs = 1000;
 
-inline std::uint64_t& desktopGeneration() {
-  static std::uint64_t generation = 1;
-  return generation;
-}
+inline std::uint64_t desktopGeneration = 1;
 
 // Everything learnt so far is old news from now on.
-inline void desktopMayHaveChanged() { ++desktopGeneration(); }
+inline void desktopMayHaveChanged() { ++desktopGeneration; }
 
 inline std::int64_t monotonicUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -41,7 +38,7 @@ class Fresh {
   T* get() { return value_ && isFresh() ? &*value_ : nullptr; }
   T& set(T value) {
     value_.emplace(std::move(value));
-    generation_ = desktopGeneration();
+    generation_ = desktopGeneration;
     learntAtUs_ = monotonicUs();
     return *value_;
   }
@@ -49,7 +46,7 @@ class Fresh {
 
  private:
   bool isFresh() const {
-    return generation_ == desktopGeneration() && monotonicUs() - learntAtUs_ < freshForMs * 1000;
+    return generation_ == desktopGeneration && monotonicUs() - learntAtUs_ < freshForMs * 1000;
   }
 
   std::optional<T> value_;
