@@ -2,7 +2,6 @@
 
 #include <limits>
 #include <optional>
-#include <unordered_map>
 
 #include "platform/atspi/accessible/atspi_calls.h"
 #include "platform/atspi/bus/bounded_map.h"
@@ -10,14 +9,10 @@
 namespace focusctl::platform::atspi {
 namespace {
 
-BoundedMap<std::string, Pid>& knownPids() {
-  static auto& pids = *new BoundedMap<std::string, Pid>(512);
-  return pids;
-}
-
-// Process ids asked of the bus daemon and not read yet, by bus name.
-std::unordered_map<std::string, bus::Reply<std::uint32_t>>& askedPids() {
-  static auto& asked = *new std::unordered_map<std::string, bus::Reply<std::uint32_t>>;
+// The process id asked of the bus daemon for each bus name, read when first
+// needed; an answer that gives none is not kept.
+BoundedMap<std::string, bus::Reply<std::uint32_t>>& askedPids() {
+  static auto& asked = *new BoundedMap<std::string, bus::Reply<std::uint32_t>>(512);
   return asked;
 }
 
@@ -29,46 +24,29 @@ std::optional<Pid> validPid(const std::uint32_t* pid) {
   return static_cast<Pid>(*pid);
 }
 
-void settlePids() {
-  for (auto& [busName, reply] : askedPids()) {
-    if (std::optional<Pid> pid = validPid(reply.get())) knownPids().put(busName, *pid);
-  }
-  askedPids().clear();
-}
-
 }  // namespace
 
 void askPids(const std::vector<ObjectRef>& roots) {
   for (const ObjectRef& root : roots) {
-    if (root.bus.empty() || knownPids().contains(root.bus) || askedPids().contains(root.bus)) {
-      continue;
+    if (!root.bus.empty() && !askedPids().contains(root.bus)) {
+      askedPids().put(root.bus, calls::connectionPid(root.bus));
     }
-    askedPids().emplace(root.bus, calls::connectionPid(root.bus));
   }
-}
-
-void learnPids(const std::vector<ObjectRef>& roots) {
-  askPids(roots);
-  settlePids();
 }
 
 Pid applicationPid(const ObjectRef& element) {
   if (element.bus.empty()) return 0;
-  if (askedPids().contains(element.bus)) settlePids();
-  if (const Pid* known = knownPids().find(element.bus)) return *known;
-  auto reply = calls::connectionPid(element.bus);
+  askPids({element});
+  bus::Reply<std::uint32_t> reply = *askedPids().find(element.bus);
   std::optional<Pid> pid = validPid(reply.get());
-  if (!pid) return 0;
-  knownPids().put(element.bus, *pid);
-  return *pid;
+  if (!pid) askedPids().erase(element.bus);
+  return pid.value_or(0);
 }
 
 void forgetPids(const std::string& busName) {
   if (busName.empty()) {
-    knownPids().clear();
     askedPids().clear();
   } else {
-    knownPids().erase(busName);
     askedPids().erase(busName);
   }
 }

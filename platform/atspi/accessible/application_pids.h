@@ -13,10 +13,8 @@ namespace focusctl::platform::atspi {
 
 // Asks the process ids of the applications not known yet, without waiting:
 // sent as soon as the applications are listed, the answers travel while
-// the command asks X11 which window is active. learnPids also reads every
-// answer asked for: one wait for all of them.
+// the command asks X11 which window is active.
 void askPids(const std::vector<ObjectRef>& roots);
-void learnPids(const std::vector<ObjectRef>& roots);
 
 // The process owning the element's application; 0 when it cannot be told.
 Pid applicationPid(const ObjectRef& element);

@@ -1,5 +1,6 @@
 #include "platform/atspi/accessible/element_facts.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/atspi/accessible/liveness.h"
@@ -103,19 +104,16 @@ ResultCode ElementFacts::interfacesUnknown() {
 bool ElementFacts::implements(std::string_view interface) {
   if (failed()) return false;
   const std::vector<std::string>* interfaces = asked().interfaces.get();
-  if (interfaces == nullptr) return false;
-  for (const std::string& offered : *interfaces) {
-    if (offered == interface) return true;
-  }
-  return false;
+  return interfaces != nullptr &&
+         std::find(interfaces->begin(), interfaces->end(), interface) != interfaces->end();
 }
 
-RoleFacts ElementFacts::roleFacts(bool withAttributes) {
+RoleFacts ElementFacts::roleFacts(bool withAttributes, bool withStates) {
   RoleFacts facts;
   std::optional<AtspiRole> known = role();
   if (!known) return facts;
   facts.role = *known;
-  if (roleNeedsStates(facts.role)) {
+  if (withStates && roleNeedsStates(facts.role)) {
     facts.multiLine = hasState(ATSPI_STATE_MULTI_LINE);
     facts.editable = hasState(ATSPI_STATE_EDITABLE);
   }
@@ -126,16 +124,7 @@ RoleFacts ElementFacts::roleFacts(bool withAttributes) {
   return facts;
 }
 
-bool ElementFacts::isSecureText() {
-  RoleFacts facts;
-  std::optional<AtspiRole> known = role();
-  if (!known) return false;
-  facts.role = *known;
-  if (roleNeedsAttributes(facts.role)) {
-    facts.textInputType = attribute("text-input-type").value_or("");
-  }
-  return atspi::isSecureText(facts);
-}
+bool ElementFacts::isSecureText() { return atspi::isSecureText(roleFacts(true, false)); }
 
 namespace {
 
@@ -178,28 +167,26 @@ const std::vector<calls::Relation>* ElementFacts::relations() {
 
 const ElementFacts::Extents& ElementFacts::extents() {
   if (extents_) return *extents_;
-  Extents answer;
+  Extents& answer = extents_.emplace();
   if (vanished()) {
     answer.code = failure_;
-    return extents_.emplace(answer);
+    return answer;
   }
   auto& reply = asked().screenExtents;
   const calls::Rect* rect = reply.get();
   if (rect == nullptr) {
-    if (reply.outcome().errorName == bus::unknownMethod ||
-        (asked().interfaces.get() != nullptr && !implements(wire::componentInterface))) {
-      answer.code = code::attributeUnsupported;
-      return extents_.emplace(answer);
-    }
-    answer.code = failureOf(reply.outcome());
-    return extents_.emplace(answer);
+    bool unsupported =
+        reply.outcome().errorName == bus::unknownMethod ||
+        (asked().interfaces.get() != nullptr && !implements(wire::componentInterface));
+    answer.code = unsupported ? code::attributeUnsupported : failureOf(reply.outcome());
+    return answer;
   }
   answer.code = code::success;
   answer.rect = *rect;
   // Firefox answers -1,-1 for a position it does not know yet.
   answer.positionKnown = !(rect->x == -1 && rect->y == -1) &&
                          toScreen(element_, asked().windowExtents.get(), answer.rect);
-  return extents_.emplace(answer);
+  return answer;
 }
 
 ElementFacts* ElementFacts::enclosingComboBox() {

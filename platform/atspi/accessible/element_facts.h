@@ -65,9 +65,10 @@ class ElementFacts {
   // -25204 for a question that failed otherwise; 0 when they are known.
   ResultCode interfacesUnknown();
 
-  // The role with the states it needs, and its object attributes when asked
-  // for (only the text-entry roles have any that matter).
-  RoleFacts roleFacts(bool withAttributes);
+  // The role with the states it needs unless told not to, and its object
+  // attributes when asked for (only the text-entry roles have any that
+  // matter).
+  RoleFacts roleFacts(bool withAttributes, bool withStates = true);
   // A password field; needs the role and, for text entries, the attributes.
   bool isSecureText();
 

@@ -8,46 +8,33 @@
 #include "platform/atspi/bus/freshness.h"
 
 namespace focusctl::platform::atspi {
-namespace {
 
-Liveness livenessOf(const bus::Outcome& outcome) {
-  if (outcome.timedOut) return Liveness::unreachable;
-  return livenessFromErrorName(outcome.errorName);
-}
-
-// Asks the element's own state, whose error name or DEFUNCT state tells
-// whether it is still there.
-Liveness probe(const ObjectRef& element) {
-  if (element.isNull()) return Liveness::vanished;
+ResultCode failureCode(const ObjectRef& element) {
+  // The element's own state tells whether it is still there: by its error
+  // name, or by DEFUNCT.
+  if (element.isNull()) return code::invalidElement;
   auto states = calls::states(element);
   if (const calls::StateBits* bits = states.get()) {
-    return calls::hasState(*bits, ATSPI_STATE_DEFUNCT) ? Liveness::vanished : Liveness::alive;
+    return calls::hasState(*bits, ATSPI_STATE_DEFUNCT) ? code::invalidElement
+                                                       : code::cannotComplete;
   }
   // GDBus answers UnknownMethod for a path it no longer exports; an
   // application that merely lacks GetState still answers its role.
-  const std::string& error = states.outcome().errorName;
-  if (error == bus::unknownMethod || error == bus::unknownInterface) {
+  const bus::Outcome& outcome = states.outcome();
+  if (outcome.errorName == bus::unknownMethod || outcome.errorName == bus::unknownInterface) {
     auto role = calls::role(element);
-    if (role.get() != nullptr) return Liveness::alive;
-    return role.outcome().timedOut ? Liveness::unreachable : Liveness::vanished;
+    if (role.get() != nullptr || role.outcome().timedOut) return code::cannotComplete;
+    return code::invalidElement;
   }
-  return livenessOf(states.outcome());
+  bool gone = !outcome.timedOut && livenessFromErrorName(outcome.errorName) == Liveness::vanished;
+  return gone ? code::invalidElement : code::cannotComplete;
 }
-
-ResultCode codeFor(Liveness liveness) {
-  return liveness == Liveness::vanished ? code::invalidElement : code::cannotComplete;
-}
-
-}  // namespace
 
 ResultCode failureCode(const ObjectRef& element, const bus::Outcome& failed) {
   if (failed.timedOut) return code::cannotComplete;
-  Liveness said = livenessOf(failed);
-  if (said == Liveness::vanished) return code::invalidElement;
-  return codeFor(probe(element));
+  if (livenessFromErrorName(failed.errorName) == Liveness::vanished) return code::invalidElement;
+  return failureCode(element);
 }
-
-ResultCode failureCode(const ObjectRef& element) { return codeFor(probe(element)); }
 
 void probeLater(const ObjectRef& element, std::function<void(bool)> done) {
   auto states = std::make_shared<bus::Reply<calls::StateBits>>(calls::states(element));

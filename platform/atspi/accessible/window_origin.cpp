@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/atspi/accessible/application_pids.h"
@@ -22,40 +21,21 @@ Fresh<FoundIn>& lastFound() {
   return found;
 }
 
-// The X11 windows of the element's process, and the one that holds it: the
-// active window when the process owns it, else the process's only window.
-struct HoldingWindow {
-  bool processHasWindows = false;
-  std::optional<x11::WindowId> window;
-  std::vector<x11::WindowId> windows;
-};
-
-HoldingWindow windowHolding(const ObjectRef& element) {
-  Pid pid = applicationPid(element);
-  if (pid <= 0) return {};
-  HoldingWindow found;
-  if (x11::activeWindowPid() == pid) found.window = x11::knownActiveWindowOf(pid);
-  std::vector<x11::WindowId> windows = x11::windowsOfPid(pid);
-  found.processHasWindows = found.window || !windows.empty();
-  if (!found.window && windows.size() == 1) found.window = windows.front();
-  found.windows = std::move(windows);
-  return found;
-}
-
 // X11 names a new window (a dialog just opened) active a moment after the
 // toolkit has moved the focus into it. Where the window the focus was found
 // in has a title and another window of the process has exactly that title,
 // that one holds the element. Where none has it (a toolkit that names its
 // windows otherwise), the first choice stands.
-void matchTitle(HoldingWindow& holding, const std::string& title) {
-  if (title.empty() || (holding.window && x11::windowTitle(*holding.window) == title)) return;
+void matchTitle(std::optional<x11::WindowId>& holding, const std::vector<x11::WindowId>& windows,
+                const std::string& title) {
+  if (title.empty() || (holding && x11::windowTitle(*holding) == title)) return;
   std::optional<x11::WindowId> titled;
-  for (x11::WindowId window : holding.windows) {
+  for (x11::WindowId window : windows) {
     if (x11::windowTitle(window) != title) continue;
     if (titled) return;  // two of that title: neither is known to hold it
     titled = window;
   }
-  if (titled) holding.window = titled;
+  if (titled) holding = titled;
 }
 
 // GTK 4 has no screen coordinates: it answers window-relative extents for
@@ -93,12 +73,21 @@ bool toScreen(const ObjectRef& element, const calls::Rect* inWindow, calls::Rect
   if (const FoundIn* found = lastFound().get(); found != nullptr && found->element == element) {
     title.emplace(calls::name(found->window));
   }
-  HoldingWindow holding = windowHolding(element);
-  if (!holding.processHasWindows) return false;
+  // The X11 windows of the element's process, and the one that holds it:
+  // the active window when the process owns it, else the process's only
+  // window.
+  Pid pid = applicationPid(element);
+  if (pid <= 0) return false;
+  std::optional<x11::WindowId> holding;
+  if (x11::activeWindowPid() == pid) holding = x11::knownActiveWindowOf(pid);
+  std::vector<x11::WindowId> windows = x11::windowsOfPid(pid);
+  if (!holding && windows.empty()) return false;
   if (!windowRelativeToolkit(element)) return true;
-  if (const std::string* name = title ? title->get() : nullptr) matchTitle(holding, *name);
-  std::optional<x11::Origin> origin =
-      holding.window ? x11::windowOrigin(*holding.window) : std::nullopt;
+  if (!holding && windows.size() == 1) holding = windows.front();
+  if (const std::string* name = title ? title->get() : nullptr) {
+    matchTitle(holding, windows, *name);
+  }
+  std::optional<x11::Origin> origin = holding ? x11::windowOrigin(*holding) : std::nullopt;
   if (!origin) return false;
   rect.x += origin->x;
   rect.y += origin->y;

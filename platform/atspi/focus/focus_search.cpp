@@ -27,18 +27,17 @@ struct Window {
 
 struct ActiveWindow {
   ResultCode code = code::noValue;
-  Window active;
-  // With code::noValue: the application answered but none of its windows
-  // says ACTIVE; these are its windows then, in the order they may hold the
-  // focus.
-  std::vector<Window> inactive;
+  // With code::success, the ACTIVE window. With code::noValue: the
+  // application answered but none of its windows says ACTIVE; these are its
+  // windows then, in the order they may hold the focus.
+  std::vector<Window> windows;
 };
 
 // Where no window says ACTIVE (GTK 4 leaves it off a dialog), the one the
 // window manager made active comes first, found by its title; then modal
 // ones, which hold the keyboard while they are shown.
-void orderInactive(ActiveWindow& windows, Pid pid) {
-  if (windows.inactive.size() < 2) return;
+void orderInactive(std::vector<Window>& windows, Pid pid) {
+  if (windows.size() < 2) return;
   std::optional<std::string> title;
   if (std::optional<x11::WindowId> active =
           pid > 0 ? x11::knownActiveWindowOf(pid) : std::nullopt) {
@@ -46,58 +45,46 @@ void orderInactive(ActiveWindow& windows, Pid pid) {
   }
   std::vector<bus::Reply<std::string>> names;
   if (title && !title->empty()) {
-    for (const Window& window : windows.inactive) names.push_back(calls::name(window.window));
+    for (const Window& window : windows) names.push_back(calls::name(window.window));
   }
   std::vector<std::pair<int, std::size_t>> ranks;
-  for (std::size_t i = 0; i < windows.inactive.size(); ++i) {
+  for (std::size_t i = 0; i < windows.size(); ++i) {
     const std::string* name = names.empty() ? nullptr : names[i].get();
-    int rank = name != nullptr && *name == *title                                    ? 0
-               : calls::hasState(windows.inactive[i].states, ATSPI_STATE_MODAL) ? 1
-                                                                                    : 2;
+    int rank = name != nullptr && *name == *title                           ? 0
+               : calls::hasState(windows[i].states, ATSPI_STATE_MODAL) ? 1
+                                                                           : 2;
     ranks.emplace_back(rank, i);
   }
   std::stable_sort(ranks.begin(), ranks.end());
   std::vector<Window> ordered;
-  for (const auto& [rankOf, index] : ranks) ordered.push_back(std::move(windows.inactive[index]));
-  windows.inactive = std::move(ordered);
+  for (const auto& [rankOf, index] : ranks) ordered.push_back(std::move(windows[index]));
+  windows = std::move(ordered);
 }
 
 // The most windows of one application looked at; real ones have a few.
 constexpr std::size_t maxWindows = 256;
 
-// The windows of each application and their states, all asked together.
+// The windows of each application and their states, all asked together. An
+// application that hangs fails them at once (bus::isHung).
 std::vector<ActiveWindow> activeWindowsOf(const std::vector<ObjectRef>& applications) {
-  std::vector<ActiveWindow> found(applications.size());
-  std::vector<ObjectRef> asked;
-  std::vector<std::size_t> which;
-  for (std::size_t i = 0; i < applications.size(); ++i) {
-    if (bus::isHung(applications[i].bus)) {
-      found[i].code = code::cannotComplete;
-    } else {
-      asked.push_back(applications[i]);
-      which.push_back(i);
-    }
-  }
-  auto windowLists = childrenOfEach(asked);
-  for (auto& windows : windowLists) {
-    if (windows && windows->size() > maxWindows) windows->resize(maxWindows);
-  }
-  std::vector<std::vector<bus::Reply<StateBits>>> states(asked.size());
-  for (std::size_t a = 0; a < asked.size(); ++a) {
+  auto windowLists = childrenOfEach(applications);
+  std::vector<std::vector<bus::Reply<StateBits>>> states(applications.size());
+  for (std::size_t a = 0; a < applications.size(); ++a) {
     if (!windowLists[a]) continue;
+    if (windowLists[a]->size() > maxWindows) windowLists[a]->resize(maxWindows);
     for (const ObjectRef& window : *windowLists[a]) states[a].push_back(calls::states(window));
   }
   // The one window of the one application asked about is where its focus
   // is searched, ACTIVE or not (unless it is hidden): the query goes out
   // with its state, a round trip earlier.
-  if (asked.size() == 1 && applications.size() == 1 && windowLists[0] &&
-      windowLists[0]->size() == 1) {
+  if (applications.size() == 1 && windowLists[0] && windowLists[0]->size() == 1) {
     askFocusedByCollection(windowLists[0]->front());
   }
-  for (std::size_t a = 0; a < asked.size(); ++a) {
-    ActiveWindow& result = found[which[a]];
+  std::vector<ActiveWindow> found(applications.size());
+  for (std::size_t a = 0; a < applications.size(); ++a) {
+    ActiveWindow& result = found[a];
     if (!windowLists[a]) {
-      result.code = failureCode(asked[a]);
+      result.code = failureCode(applications[a]);
       continue;
     }
     for (std::size_t w = 0; w < windowLists[a]->size(); ++w) {
@@ -106,22 +93,15 @@ std::vector<ActiveWindow> activeWindowsOf(const std::vector<ObjectRef>& applicat
       Window window{(*windowLists[a])[w], *bits};
       if (calls::hasState(*bits, ATSPI_STATE_ACTIVE)) {
         result.code = code::success;
-        result.active = std::move(window);
-        result.inactive.clear();
+        result.windows = {std::move(window)};
         break;
       }
       if (calls::hasState(*bits, ATSPI_STATE_VISIBLE) &&
           !calls::hasState(*bits, ATSPI_STATE_DEFUNCT)) {
-        result.inactive.push_back(std::move(window));
+        result.windows.push_back(std::move(window));
       }
     }
   }
-  return found;
-}
-
-ActiveWindow activeWindowOf(const ObjectRef& application, Pid pid) {
-  ActiveWindow found = std::move(activeWindowsOf({application}).front());
-  if (found.code == code::noValue) orderInactive(found, pid);
   return found;
 }
 
@@ -145,11 +125,6 @@ FocusAnswer focusInWindow(const Window& window, Pid pid) {
   return {code::success, std::move(deepest), pid};
 }
 
-FocusAnswer noted(const ObjectRef& application, FocusAnswer answer) {
-  noteFocus(application.bus, answer.element.isNull() ? std::string() : answer.element.path);
-  return answer;
-}
-
 // By application (bus name), for the applications seen last.
 BoundedMap<std::string, std::string>& knownFocus() {
   static auto& focus = *new BoundedMap<std::string, std::string>(256);
@@ -160,20 +135,14 @@ BoundedMap<std::string, std::string>& knownFocus() {
 // focus of one application twice (on the desktop, then through its
 // application element), and a walk that came to nothing is not worth
 // repeating while nothing may have changed.
-struct Miss {
-  ResultCode code;
-  bool windowSaysActive;
-};
-FreshMap<std::string, Miss>& recentMisses() {
-  static FreshMap<std::string, Miss> misses;
+FreshMap<std::string, FocusAnswer>& recentMisses() {
+  static FreshMap<std::string, FocusAnswer> misses;
   return misses;
 }
 
 // The first application with an ACTIVE window, found without X11 (a null
 // root when none has one), and that window.
-struct ActiveFound {
-  ObjectRef root;
-  Pid pid = 0;
+struct ActiveFound : ActiveApplication {
   ActiveWindow window;
 };
 
@@ -188,47 +157,40 @@ const ActiveFound& activeWithoutX11() {
     if (windows[i].code != code::success) continue;
     Pid pid = applicationPid(roots[i]);
     if (pid <= 0) continue;
-    found = {roots[i], pid, std::move(windows[i])};
+    found = {{roots[i], pid}, std::move(windows[i])};
     break;
   }
   return known.set(std::move(found));
-}
-
-// The focus in an application none of whose windows says ACTIVE: the first
-// of its windows holding a FOCUSED element.
-FocusAnswer focusInInactiveWindows(const ActiveWindow& windows, Pid pid) {
-  for (const Window& window : windows.inactive) {
-    FocusAnswer answer = focusInWindow(window, pid);
-    if (answer.code == code::success) return answer;
-  }
-  return {code::noValue, {}, pid};
 }
 
 // The focus in the application, in its active window when that is known
 // already.
 FocusAnswer lookUpFocus(const ObjectRef& application, Pid pid, const ActiveWindow* knownWindow) {
   const std::string& busName = application.bus;
-  if (const Miss* miss = recentMisses().find(busName)) {
+  if (const FocusAnswer* miss = recentMisses().find(busName)) {
     return {miss->code, {}, pid, miss->windowSaysActive};
   }
   // Travels with the lookup's first question instead of after its last.
   askForName(application);
   ActiveWindow looked;
-  const ActiveWindow& active =
-      knownWindow != nullptr ? *knownWindow : (looked = activeWindowOf(application, pid));
-  FocusAnswer answer;
-  if (active.code == code::success) {
-    answer = noted(application, focusInWindow(active.active, pid));
-  } else if (active.code == code::noValue) {
-    answer = focusInInactiveWindows(active, pid);
-    answer.windowSaysActive = false;
-    if (answer.code == code::success) answer = noted(application, std::move(answer));
-  } else {
-    answer = {active.code, {}, pid};
+  if (knownWindow == nullptr) {
+    looked = std::move(activeWindowsOf({application}).front());
+    if (looked.code == code::noValue) orderInactive(looked.windows, pid);
+    knownWindow = &looked;
   }
-  if (answer.code != code::success && !busName.empty()) {
-    recentMisses().put(busName, {answer.code, answer.windowSaysActive});
+  // In the ACTIVE window, or where none says ACTIVE, in the first of the
+  // others holding a FOCUSED element.
+  FocusAnswer answer{knownWindow->code, {}, pid};
+  for (const Window& window : knownWindow->windows) {
+    answer = focusInWindow(window, pid);
+    if (answer.code == code::success) break;
   }
+  answer.windowSaysActive = knownWindow->code != code::noValue;
+  // What the ACTIVE window holds is the application's focus, even none.
+  if (knownWindow->code == code::success || answer.code == code::success) {
+    noteFocus(application.bus, answer.element.path);
+  }
+  if (answer.code != code::success && !busName.empty()) recentMisses().put(busName, answer);
   return answer;
 }
 
@@ -241,18 +203,19 @@ FocusAnswer focusInApplication(const ObjectRef& application, Pid pid) {
 FocusAnswer focusOnDesktop() {
   // The X11 active window speaks only for X11 applications: under XWayland
   // it is 0 while a Wayland application is in front, and AT-SPI decides.
-  std::optional<Pid> pid = x11::activeWindowPid();
-  if (pid && *pid > 0) {
-    ObjectRef application = applicationForPid(*pid);
-    if (application.isNull()) return {code::noValue, {}, 0};
-    FocusAnswer answer = focusInApplication(application, *pid);
+  Pid pid = x11::activeWindowPid().value_or(0);
+  FocusAnswer answer{code::noValue, {}, 0};
+  if (pid > 0) {
+    ObjectRef application = applicationForPid(pid);
+    if (application.isNull()) return answer;
+    answer = focusInApplication(application, pid);
     // The application found for the pid earlier has gone: whatever has the
     // pid now is looked up once more.
     if (answer.code == code::invalidElement) {
-      forgetApplication(*pid, application);
-      ObjectRef again = applicationForPid(*pid);
+      forgetApplication(pid, application);
+      ObjectRef again = applicationForPid(pid);
       if (again.isNull()) return {code::noValue, {}, 0};
-      if (again != application) answer = focusInApplication(again, *pid);
+      if (again != application) answer = focusInApplication(again, pid);
     }
     if (answer.windowSaysActive || answer.code == code::invalidElement ||
         answer.code == code::cannotComplete) {
@@ -262,21 +225,14 @@ FocusAnswer focusOnDesktop() {
     // another application that does is in front of it (a Wayland one the
     // X11 active window knows nothing of); else the window the X11 one
     // stands for is taken at its word.
-    const ActiveFound& active = activeWithoutX11();
-    if (!active.root.isNull() && active.pid != *pid) {
-      return lookUpFocus(active.root, active.pid, &active.window);
-    }
-    return answer;
   }
+  // Without an X11 active window, the application with an ACTIVE one.
   const ActiveFound& active = activeWithoutX11();
-  if (active.root.isNull()) return {code::noValue, {}, 0};
+  if (active.root.isNull() || active.pid == pid) return answer;
   return lookUpFocus(active.root, active.pid, &active.window);
 }
 
-ActiveApplication applicationWithActiveWindow() {
-  const ActiveFound& active = activeWithoutX11();
-  return {active.root, active.pid};
-}
+ActiveApplication applicationWithActiveWindow() { return activeWithoutX11(); }
 
 void noteFocus(const std::string& busName, std::string_view path) {
   if (busName.empty()) return;

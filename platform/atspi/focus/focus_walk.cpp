@@ -4,9 +4,8 @@
 #include <chrono>
 #include <deque>
 #include <iterator>
-#include <string>
-#include <unordered_map>
-#include <unordered_set>
+#include <map>
+#include <set>
 #include <utility>
 
 #include "platform/atspi/bus/freshness.h"
@@ -29,19 +28,17 @@ bool outOfTime(std::chrono::milliseconds reserve) {
   return left && *left < reserve;
 }
 
+// The search has used up its share of the command's time: what is left is
+// kept for reading the element it found.
+bool searchOutOfTime() { return outOfTime(keptForTheAnswer); }
+
 bool listingOutOfTime() { return outOfTime(keptForTheAnswer + keptForStates); }
 
-bool unknownMethod(const bus::Outcome& outcome) {
-  return outcome.errorName == bus::unknownMethod;
-}
-
-std::string keyOf(const ObjectRef& element) { return element.bus + '\n' + element.path; }
-
 // Asks ask(i) for i in [0, count), at most pipelineDepth answers outstanding,
-// and hands each answer to use(i, reply) in order. False when it stopped
-// asking early because the search ran out of time.
+// and hands each answer to use(i, reply) in order, until stop() says the
+// time is up.
 template <typename T, typename Ask, typename Use>
-bool pipelined(std::size_t count, Ask ask, Use use, bool (*stop)() = searchOutOfTime) {
+void pipelined(std::size_t count, Ask ask, Use use, bool (*stop)() = searchOutOfTime) {
   std::deque<std::pair<std::size_t, bus::Reply<T>>> outstanding;
   bool finished = true;
   std::size_t next = 0;
@@ -59,30 +56,9 @@ bool pipelined(std::size_t count, Ask ask, Use use, bool (*stop)() = searchOutOf
     outstanding.pop_front();
     use(index, reply);
   }
-  return finished;
 }
 
 using Lists = std::vector<std::optional<std::vector<ObjectRef>>>;
-
-// Children by index, for toolkits without GetChildren and for lists too
-// long to take in one reply. A count is the application's word: no more
-// than maxListed are asked, and no more than time allows.
-void childrenByIndex(const ObjectRef& parent, std::int32_t count,
-                     std::optional<std::vector<ObjectRef>>& result) {
-  std::vector<ObjectRef> children;
-  pipelined<ObjectRef>(
-      std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0)), calls::maxListed),
-      [&](std::size_t child) {
-        return calls::childAtIndex(parent, static_cast<std::int32_t>(child));
-      },
-      [&](std::size_t, bus::Reply<ObjectRef>& reply) {
-        if (const ObjectRef* child = reply.get(); child != nullptr && !child->isNull()) {
-          children.push_back(*child);
-        }
-      },
-      listingOutOfTime);
-  result = std::move(children);
-}
 
 using ElementsReply = bus::Reply<std::vector<ObjectRef>>;
 
@@ -107,34 +83,30 @@ ElementsReply focusedMatches(const ObjectRef& window) {
 // is climbed a level a round, all chains together, until it meets an
 // earlier focused element, the window, the root or the depth limit.
 void linkByParents(FocusWalk& walk, const ObjectRef& window) {
-  walk.inside.assign(walk.focused.size(), -1);
-  if (walk.focused.size() < 2) return;
-  std::unordered_map<std::string, int> indexOf;
-  for (std::size_t i = 0; i < walk.focused.size(); ++i) {
-    indexOf.emplace(keyOf(walk.focused[i]), static_cast<int>(i));
+  if (walk.size() < 2) return;
+  std::map<ObjectRef, int> indexOf;
+  for (std::size_t i = 0; i < walk.size(); ++i) {
+    indexOf.emplace(walk[i].element, static_cast<int>(i));
   }
   struct Climb {
     int from;
     ObjectRef at;
   };
   std::vector<Climb> climbing;
-  for (std::size_t i = 1; i < walk.focused.size(); ++i) {
-    climbing.push_back({static_cast<int>(i), walk.focused[i]});
+  for (std::size_t i = 1; i < walk.size(); ++i) {
+    climbing.push_back({static_cast<int>(i), walk[i].element});
   }
   for (std::size_t depth = 0; !climbing.empty(); ++depth) {
-    if (depth >= maxWalkDepth || searchOutOfTime()) {
-      walk.complete = false;
-      return;
-    }
+    if (depth >= maxWalkDepth || searchOutOfTime()) return;
     std::vector<bus::Reply<ObjectRef>> parents;
     for (const Climb& climb : climbing) parents.push_back(calls::parent(climb.at));
     std::vector<Climb> still;
     for (std::size_t c = 0; c < climbing.size(); ++c) {
       const ObjectRef* parent = parents[c].get();
       if (parent == nullptr || parent->isNull() || *parent == window) continue;
-      auto found = indexOf.find(keyOf(*parent));
+      auto found = indexOf.find(*parent);
       if (found != indexOf.end() && found->second < climbing[c].from) {
-        walk.inside[climbing[c].from] = found->second;
+        walk[climbing[c].from].inside = found->second;
         continue;
       }
       still.push_back({climbing[c].from, *parent});
@@ -179,15 +151,35 @@ void focusedInSmallLists(const std::vector<ObjectRef>& containers, FocusWalk& wa
             calls::hasState(*bits, ATSPI_STATE_DEFUNCT)) {
           return;
         }
-        walk.focused.push_back(items[i]);
-        walk.inside.push_back(-1);
-        walk.states.push_back(*bits);
+        walk.push_back({items[i], -1, *bits});
       });
 }
 
-}  // namespace
+// The matches of a Collection query but the window itself, and where they
+// lie among each other; with their states when several are to be ranked.
+// Nothing when the query failed.
+std::optional<FocusWalk> walkOfMatches(ElementsReply& matches, const ObjectRef& window,
+                                       bool ranked) {
+  const auto* found = matches.get();
+  if (found == nullptr) return std::nullopt;
+  FocusWalk walk;
+  for (const ObjectRef& element : *found) {
+    if (walk.size() == static_cast<std::size_t>(maxFocusedMatches)) break;
+    if (!element.isNull() && element != window) walk.push_back({element});
+  }
+  // Asked while their parents are.
+  std::vector<bus::Reply<StateBits>> states;
+  if (ranked && walk.size() > 1) {
+    for (const Focused& focused : walk) states.push_back(calls::states(focused.element));
+  }
+  linkByParents(walk, window);
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    if (const StateBits* bits = states[i].get()) walk[i].states = *bits;
+  }
+  return walk;
+}
 
-bool searchOutOfTime() { return outOfTime(keptForTheAnswer); }
+}  // namespace
 
 void askChildren(const ObjectRef& parent) { askedChildren().put(parent, calls::children(parent)); }
 
@@ -233,11 +225,14 @@ Lists childrenOfEach(const std::vector<ObjectRef>& parents) {
         if (std::optional<std::vector<ObjectRef>> children = reply.take()) {
           std::erase_if(*children, [](const ObjectRef& child) { return child.isNull(); });
           result[whole[w]] = std::move(children);
-        } else if (unknownMethod(reply.outcome())) {
+        } else if (reply.outcome().errorName == bus::unknownMethod) {
           byIndex.push_back(whole[w]);
         }
       },
       listingOutOfTime);
+  // Children by index, for toolkits without GetChildren and for lists too
+  // long to take in one reply. A count is the application's word: no more
+  // than maxListed are asked, and no more than time allows.
   for (std::size_t i : byIndex) {
     if (listingOutOfTime()) break;
     if (counts[i] < 0) {  // asked ahead, uncounted
@@ -245,33 +240,27 @@ Lists childrenOfEach(const std::vector<ObjectRef>& parents) {
       if (count.get() == nullptr) continue;
       counts[i] = *count.get();
     }
-    childrenByIndex(parents[i], counts[i], result[i]);
+    std::vector<ObjectRef>& children = result[i].emplace();
+    pipelined<ObjectRef>(
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(counts[i], 0)), calls::maxListed),
+        [&](std::size_t child) {
+          return calls::childAtIndex(parents[i], static_cast<std::int32_t>(child));
+        },
+        [&](std::size_t, bus::Reply<ObjectRef>& reply) {
+          if (const ObjectRef* child = reply.get(); child != nullptr && !child->isNull()) {
+            children.push_back(*child);
+          }
+        },
+        listingOutOfTime);
   }
   return result;
 }
 
 std::optional<FocusWalk> focusedByCollection(const ObjectRef& window) {
-  auto matches = focusedMatches(window);
-  const auto* found = matches.get();
   // No Collection (toolkits answer that in their own words), or a query
   // that failed: the walk finds what it can.
-  if (found == nullptr) return std::nullopt;
-  FocusWalk walk;
-  for (const ObjectRef& element : *found) {
-    if (walk.focused.size() == static_cast<std::size_t>(maxFocusedMatches)) break;
-    if (!element.isNull() && element != window) walk.focused.push_back(element);
-  }
-  // Several are ranked by their states, asked while their parents are.
-  std::vector<bus::Reply<StateBits>> states;
-  if (walk.focused.size() > 1) {
-    for (const ObjectRef& element : walk.focused) states.push_back(calls::states(element));
-  }
-  linkByParents(walk, window);
-  for (auto& reply : states) {
-    const StateBits* bits = reply.get();
-    walk.states.push_back(bits != nullptr ? *bits : 0);
-  }
-  return walk;
+  auto matches = focusedMatches(window);
+  return walkOfMatches(matches, window, true);
 }
 
 FocusWalk selectedMenuItems(const ObjectRef& window) {
@@ -282,78 +271,51 @@ FocusWalk selectedMenuItems(const ObjectRef& window) {
   auto matches = calls::matchesWithStates(
       window, calls::stateBit(ATSPI_STATE_SELECTED) | calls::stateBit(ATSPI_STATE_SHOWING),
       maxFocusedMatches, menus);
-  FocusWalk walk;
-  if (const auto* found = matches.get()) {
-    for (const ObjectRef& element : *found) {
-      if (walk.focused.size() == static_cast<std::size_t>(maxFocusedMatches)) break;
-      if (!element.isNull() && element != window) walk.focused.push_back(element);
-    }
-  }
-  linkByParents(walk, window);
-  return walk;
+  return walkOfMatches(matches, window, false).value_or(FocusWalk{});
 }
 
 FocusWalk focusedByWalk(const ObjectRef& window) {
   FocusWalk walk;
-  // Every element met, with the index of the one it was found under.
+  // Every element met, with the index of the nearest focused element it
+  // lies inside: its own, once it is found focused.
   struct Node {
     ObjectRef element;
-    int parent;
-    int focusedIndex = -1;
+    int focusedIndex;
   };
   std::vector<Node> nodes{{window, -1}};
-  std::unordered_set<std::string> visited{keyOf(window)};
+  std::set<ObjectRef> visited{window};
   std::vector<std::size_t> level{0};
   bool foundField = false;
   std::vector<ObjectRef> managed;
   for (std::size_t depth = 0; !level.empty(); ++depth) {
-    if (depth >= maxWalkDepth || searchOutOfTime()) {
-      walk.complete = false;
-      break;
-    }
+    if (depth >= maxWalkDepth || searchOutOfTime()) break;
     std::vector<ObjectRef> parents;
     for (std::size_t node : level) parents.push_back(nodes[node].element);
     Lists childLists = childrenOfEach(parents);
     std::vector<std::size_t> next;
     for (std::size_t l = 0; l < level.size(); ++l) {
-      if (!childLists[l]) {
-        walk.complete = false;
-        continue;
-      }
+      if (!childLists[l]) continue;
       for (ObjectRef& child : *childLists[l]) {
-        if (visited.size() >= maxWalkElements) {
-          walk.complete = false;
-          break;
-        }
+        if (visited.size() >= maxWalkElements) break;
         // A tree that loops back on itself is walked once.
-        if (!visited.insert(keyOf(child)).second) continue;
-        nodes.push_back({std::move(child), static_cast<int>(level[l])});
+        if (!visited.insert(child).second) continue;
+        nodes.push_back({std::move(child), nodes[level[l]].focusedIndex});
         next.push_back(nodes.size() - 1);
       }
     }
     if (next.empty()) break;
     level.clear();
     std::vector<std::size_t> fieldsHere;
-    bool asked = pipelined<StateBits>(
+    pipelined<StateBits>(
         next.size(), [&](std::size_t i) { return calls::states(nodes[next[i]].element); },
         [&](std::size_t i, bus::Reply<StateBits>& states) {
           const StateBits* bits = states.get();
-          if (bits == nullptr) {
-            walk.complete = false;
-            return;
-          }
-          if (calls::hasState(*bits, ATSPI_STATE_DEFUNCT)) return;
+          if (bits == nullptr || calls::hasState(*bits, ATSPI_STATE_DEFUNCT)) return;
           std::size_t node = next[i];
           bool focused = calls::hasState(*bits, ATSPI_STATE_FOCUSED);
           if (focused) {
-            int inside = -1;
-            for (int up = nodes[node].parent; up >= 0 && inside < 0; up = nodes[up].parent) {
-              inside = nodes[up].focusedIndex;
-            }
-            nodes[node].focusedIndex = static_cast<int>(walk.focused.size());
-            walk.focused.push_back(nodes[node].element);
-            walk.inside.push_back(inside);
-            walk.states.push_back(*bits);
+            walk.push_back({nodes[node].element, nodes[node].focusedIndex, *bits});
+            nodes[node].focusedIndex = static_cast<int>(walk.size()) - 1;
             if (calls::hasState(*bits, ATSPI_STATE_FOCUSABLE) &&
                 calls::hasState(*bits, ATSPI_STATE_EDITABLE)) {
               fieldsHere.push_back(node);
@@ -368,7 +330,6 @@ FocusWalk focusedByWalk(const ObjectRef& window) {
           }
           level.push_back(node);
         });
-    if (!asked) walk.complete = false;
     // Where a focused text field is first found, only what lies inside
     // such fields can still win (an inner widget of the same rank); a
     // focused element elsewhere is a stand-in whose focus proxy it is, or
@@ -381,22 +342,22 @@ FocusWalk focusedByWalk(const ObjectRef& window) {
       });
     }
   }
-  if (walk.focused.empty()) focusedInSmallLists(managed, walk);
+  if (walk.empty()) focusedInSmallLists(managed, walk);
   return walk;
 }
 
 ObjectRef deepestFocused(const FocusWalk& walk) {
-  std::size_t count = walk.focused.size();
+  std::size_t count = walk.size();
   // Only an earlier index counts, so that every climb ends.
   auto outer = [&walk](std::size_t i) {
-    return i < walk.inside.size() && walk.inside[i] < static_cast<int>(i) ? walk.inside[i] : -1;
+    return walk[i].inside < static_cast<int>(i) ? walk[i].inside : -1;
   };
   // An element lies inside only earlier ones, so each rank needs only the
   // ranks before it.
   std::vector<int> rank(count, 0);
   std::vector<bool> inActive(count, false);
   for (std::size_t i = 0; i < count; ++i) {
-    StateBits states = i < walk.states.size() ? walk.states[i] : 0;
+    StateBits states = walk[i].states;
     int up = outer(i);
     inActive[i] = calls::hasState(states, ATSPI_STATE_ACTIVE) ||
                   (up >= 0 && inActive[static_cast<std::size_t>(up)]);
@@ -413,7 +374,7 @@ ObjectRef deepestFocused(const FocusWalk& walk) {
     }
     if (replaces) deepest = static_cast<int>(i);
   }
-  return deepest < 0 ? ObjectRef() : walk.focused[static_cast<std::size_t>(deepest)];
+  return deepest < 0 ? ObjectRef() : walk[static_cast<std::size_t>(deepest)].element;
 }
 
 }  // namespace focusctl::platform::atspi

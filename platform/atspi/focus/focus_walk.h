@@ -29,27 +29,19 @@ inline constexpr std::int32_t maxFocusedMatches = 32;
 // asked child by child for as long as the search has time.
 inline constexpr std::int32_t maxWholeList = 10'000;
 
-struct FocusWalk {
-  // Everything below the window that holds FOCUSED, shallowest first (the
-  // walk) or in document order (Collection); an element nested in another
-  // focused one (Qt marks a container and its inner widget together)
-  // comes after it.
-  std::vector<ObjectRef> focused;
-  // For each of them, the index of the nearest earlier one it lies inside;
-  // -1 for none.
-  std::vector<int> inside;
-  // For each of them, its states; none where they are not known (a single
-  // match of a Collection query needs no comparing).
-  std::vector<calls::StateBits> states;
-  // The walk or query could not be completed (a call failed or timed out,
-  // or a limit was reached), so an empty list does not prove that nothing
-  // has focus.
-  bool complete = true;
+// One element below the window that holds FOCUSED.
+struct Focused {
+  ObjectRef element;
+  // The index of the nearest earlier one it lies inside; -1 for none.
+  int inside = -1;
+  // Its states; none where they are not known (a single match of a
+  // Collection query needs no comparing).
+  calls::StateBits states = 0;
 };
-
-// The search has used up its share of the command's time: what is left is
-// kept for reading the element it found.
-bool searchOutOfTime();
+// Shallowest first (the walk) or in document order (Collection); an element
+// nested in another focused one (Qt marks a container and its inner widget
+// together) comes after it.
+using FocusWalk = std::vector<Focused>;
 
 // One Collection query for the FOCUSED descendants, in document order, and
 // the ancestry among them. Nothing when the window offers no Collection or

@@ -39,15 +39,9 @@ void askWindowsOnce(const std::vector<ObjectRef>& roots) {
 
 const std::optional<std::vector<ObjectRef>>& currentRoots() {
   if (const auto* known = knownRoots().get()) return *known;
-  auto children = calls::children(calls::desktop());
-  std::optional<std::vector<ObjectRef>> roots;
-  if (const auto* listed = children.get()) {
-    roots.emplace();
-    for (const ObjectRef& root : *listed) {
-      if (!root.isNull()) roots->push_back(root);
-    }
-  }
+  std::optional<std::vector<ObjectRef>> roots = calls::children(calls::desktop()).take();
   if (roots) {
+    std::erase_if(*roots, [](const ObjectRef& root) { return root.isNull(); });
     askPids(*roots);
     askWindowsOnce(*roots);
   }
@@ -98,7 +92,7 @@ ObjectRef applicationForPid(Pid pid) {
   if (pid <= 0 || !busConnected()) return {};
   if (const ObjectRef* known = foundApplications().find(pid)) return *known;
   std::vector<ObjectRef> roots = applicationRoots();
-  learnPids(roots);
+  askPids(roots);
   for (const ObjectRef& root : roots) {
     if (applicationPid(root) == pid) {
       foundApplications().put(pid, root);
