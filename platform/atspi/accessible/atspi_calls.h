@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/atspi/accessible/atspi_wire.h"
@@ -55,36 +54,50 @@ inline constexpr std::size_t maxListed = 50'000;
 // (atspi_get_desktop).
 ObjectRef desktop();
 
-// Accessible.
-Reply<std::uint32_t> role(const ObjectRef& object);          // atspi_accessible_get_role
-Reply<StateBits> states(const ObjectRef& object);            // atspi_accessible_get_state_set
-Reply<Attributes> attributes(const ObjectRef& object);       // atspi_accessible_get_attributes
-Reply<std::string> name(const ObjectRef& object);            // atspi_accessible_get_name
-Reply<std::string> description(const ObjectRef& object);     // atspi_accessible_get_description
-Reply<std::string> accessibleId(const ObjectRef& object);    // atspi_accessible_get_accessible_id
-Reply<std::int32_t> childCount(const ObjectRef& object);     // atspi_accessible_get_child_count
-Reply<ObjectRef> childAtIndex(const ObjectRef& object, std::int32_t index);
-                                                             // atspi_accessible_get_child_at_index
-Reply<std::vector<ObjectRef>> children(const ObjectRef& object);  // all at once
-Reply<ObjectRef> parent(const ObjectRef& object);            // atspi_accessible_get_parent
-Reply<ObjectRef> application(const ObjectRef& object);       // atspi_accessible_get_application
-Reply<std::vector<Relation>> relations(const ObjectRef& object);
-                                                             // atspi_accessible_get_relation_set
+// A typed call: the method sent with its arguments, or the property read,
+// with the reply read as T. Only the types atspi_calls.cpp instantiates.
+template <typename T, typename... Args>
+struct MethodCall {
+  const wire::Method& method;
+  Reply<T> operator()(const ObjectRef& object, Args... args) const;
+};
+template <typename T>
+struct PropertyGet {
+  const wire::Property& property;
+  Reply<T> operator()(const ObjectRef& object) const;
+};
+
+// Accessible: atspi_accessible_get_role, _get_state_set, _get_attributes,
+// _get_name, _get_description, _get_accessible_id, _get_child_count,
+// _get_child_at_index, all children at once, _get_parent, _get_application
+// and _get_relation_set.
+inline constexpr MethodCall<std::uint32_t> role{wire::getRole};
+inline constexpr MethodCall<StateBits> states{wire::getState};
+inline constexpr MethodCall<Attributes> attributes{wire::getAttributes};
+inline constexpr PropertyGet<std::string> name{wire::name};
+inline constexpr PropertyGet<std::string> description{wire::description};
+inline constexpr PropertyGet<std::string> accessibleId{wire::accessibleId};
+inline constexpr PropertyGet<std::int32_t> childCount{wire::childCount};
+inline constexpr MethodCall<ObjectRef, std::int32_t> childAtIndex{wire::getChildAtIndex};
+inline constexpr MethodCall<std::vector<ObjectRef>> children{wire::getChildren};
+inline constexpr PropertyGet<ObjectRef> parent{wire::parent};
+inline constexpr MethodCall<ObjectRef> application{wire::getApplication};
+inline constexpr MethodCall<std::vector<Relation>> relations{wire::getRelationSet};
 // The interface names the object implements; stands in for every
 // atspi_accessible_get_*_iface (one call answers them all).
-Reply<std::vector<std::string>> interfaces(const ObjectRef& object);
+inline constexpr MethodCall<std::vector<std::string>> interfaces{wire::getInterfaces};
 
 // Component: extents in screen coordinates, or in the window's
 // (atspi_component_get_extents).
-Reply<Rect> extents(const ObjectRef& object, unsigned coordinates = wire::screenCoordinates);
+inline constexpr MethodCall<Rect, unsigned> extents{wire::getExtents};
 
 // Text: from start to end (-1: the end) (atspi_text_get_text), and its length
 // (atspi_text_get_character_count).
-Reply<std::string> text(const ObjectRef& object, std::int32_t start = 0, std::int32_t end = -1);
-Reply<std::int32_t> characterCount(const ObjectRef& object);
+inline constexpr MethodCall<std::string, std::int32_t, std::int32_t> text{wire::getText};
+inline constexpr PropertyGet<std::int32_t> characterCount{wire::characterCount};
 
 // EditableText (atspi_editable_text_set_text_contents).
-Reply<bool> setTextContents(const ObjectRef& object, std::string_view text);
+inline constexpr MethodCall<bool, std::string> setTextContents{wire::setTextContents};
 
 // The caret and the selections (atspi_text_get_caret_offset,
 // atspi_text_set_caret_offset, atspi_text_get_n_selections,
@@ -94,32 +107,32 @@ struct Span {
   std::int32_t start = 0;
   std::int32_t end = 0;
 };
-Reply<std::int32_t> caretOffset(const ObjectRef& object);
-Reply<bool> setCaretOffset(const ObjectRef& object, std::int32_t offset);
-Reply<std::int32_t> selectionCount(const ObjectRef& object);
-Reply<Span> selection(const ObjectRef& object, std::int32_t index);
-Reply<bool> insertText(const ObjectRef& object, std::int32_t position, std::string_view text,
-                       std::int32_t length);
-Reply<bool> deleteText(const ObjectRef& object, std::int32_t start, std::int32_t end);
+inline constexpr PropertyGet<std::int32_t> caretOffset{wire::caretOffset};
+inline constexpr MethodCall<bool, std::int32_t> setCaretOffset{wire::setCaretOffset};
+inline constexpr MethodCall<std::int32_t> selectionCount{wire::getNSelections};
+inline constexpr MethodCall<Span, std::int32_t> selection{wire::getSelection};
+inline constexpr MethodCall<bool, std::int32_t, std::string, std::int32_t> insertText{
+    wire::insertText};
+inline constexpr MethodCall<bool, std::int32_t, std::int32_t> deleteText{wire::deleteText};
 
 // Action: every action's name, description and key binding in one call
 // (atspi_action_get_n_actions with atspi_action_get_action_name), one name,
 // and performing one (atspi_action_do_action).
-Reply<std::vector<ActionInfo>> actions(const ObjectRef& object);
-Reply<std::string> actionName(const ObjectRef& object, std::int32_t index);
-Reply<bool> doAction(const ObjectRef& object, std::int32_t index);
+inline constexpr MethodCall<std::vector<ActionInfo>> actions{wire::getActions};
+inline constexpr MethodCall<std::string, std::int32_t> actionName{wire::getActionName};
+inline constexpr MethodCall<bool, std::int32_t> doAction{wire::doAction};
 
 // Collection: up to count descendants (0: all) that hold every state in
 // wanted and, where roles names some, have one of them, in document order
 // (atspi_collection_get_matches).
 using RoleBits = std::uint64_t;  // roles below 64, a bit each
-constexpr RoleBits roleBit(AtspiRole role) { return RoleBits{1} << role; }
+constexpr RoleBits roleBit(AtspiRole bit) { return RoleBits{1} << bit; }
 Reply<std::vector<ObjectRef>> matchesWithStates(const ObjectRef& object, StateBits wanted,
                                                 std::int32_t count, RoleBits roles = 0);
 
 // Application (atspi_accessible_get_toolkit_name and _version).
-Reply<std::string> toolkitName(const ObjectRef& application);
-Reply<std::string> toolkitVersion(const ObjectRef& application);
+inline constexpr PropertyGet<std::string> toolkitName{wire::toolkitName};
+inline constexpr PropertyGet<std::string> toolkitVersion{wire::toolkitVersion};
 
 // The process behind a unique bus name, from the bus daemon
 // (atspi_accessible_get_process_id).

@@ -42,161 +42,123 @@ bool isSearchField(const RoleFacts& facts) {
          hasToken(facts.xmlRoles, "searchbox");
 }
 
+// The AX role and subrole of each AT-SPI role that no state changes; the
+// text entries and combo boxes are decided by their states (axRole).
+struct KnownRole {
+  AtspiRole role;
+  std::string_view name;
+  std::string_view subrole = {};
+};
+constexpr KnownRole knownRoles[] = {
+    {ATSPI_ROLE_PASSWORD_TEXT, "AXTextField"},
+    {ATSPI_ROLE_TERMINAL, "AXTextArea"},
+    {ATSPI_ROLE_DOCUMENT_TEXT, "AXTextArea"},
+    {ATSPI_ROLE_DOCUMENT_EMAIL, "AXTextArea"},
+    {ATSPI_ROLE_AUTOCOMPLETE, "AXComboBox"},
+    {ATSPI_ROLE_PUSH_BUTTON, "AXButton"},
+    {ATSPI_ROLE_PUSH_BUTTON_MENU, "AXMenuButton"},
+    {ATSPI_ROLE_TOGGLE_BUTTON, "AXCheckBox", "AXToggle"},
+    {ATSPI_ROLE_CHECK_BOX, "AXCheckBox"},
+    {ATSPI_ROLE_RADIO_BUTTON, "AXRadioButton"},
+    {ATSPI_ROLE_PAGE_TAB, "AXRadioButton", "AXTabButton"},  // macOS tabs are radio buttons
+    {ATSPI_ROLE_PAGE_TAB_LIST, "AXTabGroup"},
+    {ATSPI_ROLE_LABEL, "AXStaticText"},
+    {ATSPI_ROLE_STATIC, "AXStaticText"},
+    {ATSPI_ROLE_ACCELERATOR_LABEL, "AXStaticText"},
+    {ATSPI_ROLE_CAPTION, "AXStaticText"},
+    {ATSPI_ROLE_LINK, "AXLink"},
+    {ATSPI_ROLE_SLIDER, "AXSlider"},
+    {ATSPI_ROLE_DIAL, "AXSlider"},
+    {ATSPI_ROLE_SPIN_BUTTON, "AXIncrementor"},
+    {ATSPI_ROLE_SCROLL_BAR, "AXScrollBar"},
+    {ATSPI_ROLE_PROGRESS_BAR, "AXProgressIndicator"},
+    {ATSPI_ROLE_LEVEL_BAR, "AXLevelIndicator"},
+    {ATSPI_ROLE_RATING, "AXLevelIndicator"},
+    {ATSPI_ROLE_TABLE_CELL, "AXCell"},
+    {ATSPI_ROLE_COLUMN_HEADER, "AXCell"},
+    {ATSPI_ROLE_ROW_HEADER, "AXCell"},
+    {ATSPI_ROLE_TABLE_COLUMN_HEADER, "AXCell"},
+    {ATSPI_ROLE_TABLE_ROW_HEADER, "AXCell"},
+    {ATSPI_ROLE_TABLE_ROW, "AXRow"},
+    {ATSPI_ROLE_TREE_ITEM, "AXRow", "AXOutlineRow"},
+    {ATSPI_ROLE_LIST_ITEM, "AXRow"},
+    {ATSPI_ROLE_TABLE, "AXTable"},
+    {ATSPI_ROLE_DOCUMENT_SPREADSHEET, "AXTable"},
+    {ATSPI_ROLE_TREE, "AXOutline"},
+    {ATSPI_ROLE_TREE_TABLE, "AXOutline"},
+    {ATSPI_ROLE_LIST, "AXList"},
+    {ATSPI_ROLE_LIST_BOX, "AXList"},
+    {ATSPI_ROLE_DESCRIPTION_LIST, "AXList"},
+    {ATSPI_ROLE_DOCUMENT_WEB, "AXWebArea"},
+    {ATSPI_ROLE_DOCUMENT_FRAME, "AXWebArea"},
+    {ATSPI_ROLE_FRAME, "AXWindow", "AXStandardWindow"},
+    {ATSPI_ROLE_WINDOW, "AXWindow"},
+    {ATSPI_ROLE_DIALOG, "AXWindow", "AXDialog"},
+    {ATSPI_ROLE_ALERT, "AXWindow", "AXDialog"},
+    {ATSPI_ROLE_INPUT_METHOD_WINDOW, "AXWindow"},
+    {ATSPI_ROLE_APPLICATION, "AXApplication"},
+    {ATSPI_ROLE_MENU_BAR, "AXMenuBar"},
+    {ATSPI_ROLE_MENU, "AXMenu"},
+    {ATSPI_ROLE_POPUP_MENU, "AXMenu"},
+    {ATSPI_ROLE_MENU_ITEM, "AXMenuItem"},
+    {ATSPI_ROLE_CHECK_MENU_ITEM, "AXMenuItem"},
+    {ATSPI_ROLE_RADIO_MENU_ITEM, "AXMenuItem"},
+    {ATSPI_ROLE_TEAROFF_MENU_ITEM, "AXMenuItem"},
+    {ATSPI_ROLE_TOOL_BAR, "AXToolbar"},
+    {ATSPI_ROLE_TOOL_TIP, "AXHelpTag"},
+    {ATSPI_ROLE_IMAGE, "AXImage"},
+    {ATSPI_ROLE_ICON, "AXImage"},
+    {ATSPI_ROLE_DESKTOP_ICON, "AXImage"},
+    {ATSPI_ROLE_IMAGE_MAP, "AXImage"},
+    {ATSPI_ROLE_ANIMATION, "AXImage"},
+    {ATSPI_ROLE_HEADING, "AXHeading"},
+    {ATSPI_ROLE_SCROLL_PANE, "AXScrollArea"},
+    {ATSPI_ROLE_SPLIT_PANE, "AXSplitGroup"},
+    {ATSPI_ROLE_SEPARATOR, "AXSplitter"},
+    {ATSPI_ROLE_RULER, "AXRuler"},
+    {ATSPI_ROLE_DATE_EDITOR, "AXDateField"},
+    {ATSPI_ROLE_COLOR_CHOOSER, "AXColorWell"},
+    {ATSPI_ROLE_INVALID, "AXUnknown"},
+    {ATSPI_ROLE_UNKNOWN, "AXUnknown"},
+    {ATSPI_ROLE_EXTENDED, "AXUnknown"},
+    {ATSPI_ROLE_REDUNDANT_OBJECT, "AXUnknown"},
+    {ATSPI_ROLE_LAST_DEFINED, "AXUnknown"},
+};
+
+const KnownRole* knownRole(AtspiRole role) {
+  for (const KnownRole& known : knownRoles) {
+    if (known.role == role) return &known;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
+// The roles whose answer a state changes.
 bool roleNeedsStates(AtspiRole role) {
-  return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY ||
-         role == ATSPI_ROLE_EDITBAR || role == ATSPI_ROLE_COMBO_BOX ||
-         axRole(RoleFacts{role, false, false, {}, {}}) == "AXGroup";
+  return axRole({role, true, true, {}, {}}) != axRole({role, false, false, {}, {}});
 }
 
 bool roleNeedsAttributes(AtspiRole role) { return isTextFieldRole(role); }
 
 std::string_view axRole(const RoleFacts& facts) {
-  switch (facts.role) {
-    case ATSPI_ROLE_TEXT:
-    case ATSPI_ROLE_ENTRY:
-    case ATSPI_ROLE_EDITBAR:
-      return facts.multiLine ? "AXTextArea" : "AXTextField";
-    case ATSPI_ROLE_PASSWORD_TEXT:
-      return "AXTextField";
-    case ATSPI_ROLE_TERMINAL:
-    case ATSPI_ROLE_DOCUMENT_TEXT:
-    case ATSPI_ROLE_DOCUMENT_EMAIL:
-      return "AXTextArea";
-    case ATSPI_ROLE_COMBO_BOX:
-      return facts.editable ? "AXComboBox" : "AXPopUpButton";
-    case ATSPI_ROLE_AUTOCOMPLETE:
-      return "AXComboBox";
-    case ATSPI_ROLE_PUSH_BUTTON:
-      return "AXButton";
-    case ATSPI_ROLE_PUSH_BUTTON_MENU:
-      return "AXMenuButton";
-    case ATSPI_ROLE_TOGGLE_BUTTON:
-    case ATSPI_ROLE_CHECK_BOX:
-      return "AXCheckBox";
-    case ATSPI_ROLE_RADIO_BUTTON:
-    case ATSPI_ROLE_PAGE_TAB:  // macOS tabs are radio buttons
-      return "AXRadioButton";
-    case ATSPI_ROLE_PAGE_TAB_LIST:
-      return "AXTabGroup";
-    case ATSPI_ROLE_LABEL:
-    case ATSPI_ROLE_STATIC:
-    case ATSPI_ROLE_ACCELERATOR_LABEL:
-    case ATSPI_ROLE_CAPTION:
-      return "AXStaticText";
-    case ATSPI_ROLE_LINK:
-      return "AXLink";
-    case ATSPI_ROLE_SLIDER:
-    case ATSPI_ROLE_DIAL:
-      return "AXSlider";
-    case ATSPI_ROLE_SPIN_BUTTON:
-      return "AXIncrementor";
-    case ATSPI_ROLE_SCROLL_BAR:
-      return "AXScrollBar";
-    case ATSPI_ROLE_PROGRESS_BAR:
-      return "AXProgressIndicator";
-    case ATSPI_ROLE_LEVEL_BAR:
-    case ATSPI_ROLE_RATING:
-      return "AXLevelIndicator";
-    case ATSPI_ROLE_TABLE_CELL:
-    case ATSPI_ROLE_COLUMN_HEADER:
-    case ATSPI_ROLE_ROW_HEADER:
-    case ATSPI_ROLE_TABLE_COLUMN_HEADER:
-    case ATSPI_ROLE_TABLE_ROW_HEADER:
-      return "AXCell";
-    case ATSPI_ROLE_TABLE_ROW:
-    case ATSPI_ROLE_TREE_ITEM:
-    case ATSPI_ROLE_LIST_ITEM:
-      return "AXRow";
-    case ATSPI_ROLE_TABLE:
-    case ATSPI_ROLE_DOCUMENT_SPREADSHEET:
-      return "AXTable";
-    case ATSPI_ROLE_TREE:
-    case ATSPI_ROLE_TREE_TABLE:
-      return "AXOutline";
-    case ATSPI_ROLE_LIST:
-    case ATSPI_ROLE_LIST_BOX:
-    case ATSPI_ROLE_DESCRIPTION_LIST:
-      return "AXList";
-    case ATSPI_ROLE_DOCUMENT_WEB:
-    case ATSPI_ROLE_DOCUMENT_FRAME:
-      return "AXWebArea";
-    case ATSPI_ROLE_FRAME:
-    case ATSPI_ROLE_WINDOW:
-    case ATSPI_ROLE_DIALOG:
-    case ATSPI_ROLE_ALERT:
-    case ATSPI_ROLE_INPUT_METHOD_WINDOW:
-      return "AXWindow";
-    case ATSPI_ROLE_APPLICATION:
-      return "AXApplication";
-    case ATSPI_ROLE_MENU_BAR:
-      return "AXMenuBar";
-    case ATSPI_ROLE_MENU:
-    case ATSPI_ROLE_POPUP_MENU:
-      return "AXMenu";
-    case ATSPI_ROLE_MENU_ITEM:
-    case ATSPI_ROLE_CHECK_MENU_ITEM:
-    case ATSPI_ROLE_RADIO_MENU_ITEM:
-    case ATSPI_ROLE_TEAROFF_MENU_ITEM:
-      return "AXMenuItem";
-    case ATSPI_ROLE_TOOL_BAR:
-      return "AXToolbar";
-    case ATSPI_ROLE_TOOL_TIP:
-      return "AXHelpTag";
-    case ATSPI_ROLE_IMAGE:
-    case ATSPI_ROLE_ICON:
-    case ATSPI_ROLE_DESKTOP_ICON:
-    case ATSPI_ROLE_IMAGE_MAP:
-    case ATSPI_ROLE_ANIMATION:
-      return "AXImage";
-    case ATSPI_ROLE_HEADING:
-      return "AXHeading";
-    case ATSPI_ROLE_SCROLL_PANE:
-      return "AXScrollArea";
-    case ATSPI_ROLE_SPLIT_PANE:
-      return "AXSplitGroup";
-    case ATSPI_ROLE_SEPARATOR:
-      return "AXSplitter";
-    case ATSPI_ROLE_RULER:
-      return "AXRuler";
-    case ATSPI_ROLE_DATE_EDITOR:
-      return "AXDateField";
-    case ATSPI_ROLE_COLOR_CHOOSER:
-      return "AXColorWell";
-    case ATSPI_ROLE_INVALID:
-    case ATSPI_ROLE_UNKNOWN:
-    case ATSPI_ROLE_EXTENDED:
-    case ATSPI_ROLE_REDUNDANT_OBJECT:
-    case ATSPI_ROLE_LAST_DEFINED:
-      return "AXUnknown";
-    default:
-      // Containers and structure: panels, fillers, sections, paragraphs,
-      // landmarks, calendars, file choosers and every role added later. An
-      // editable one is a web page's contenteditable region, which browsers
-      // on macOS report as a text area.
-      return facts.editable ? "AXTextArea" : "AXGroup";
+  if (facts.role == ATSPI_ROLE_COMBO_BOX) return facts.editable ? "AXComboBox" : "AXPopUpButton";
+  if (isTextFieldRole(facts.role) && facts.role != ATSPI_ROLE_PASSWORD_TEXT) {
+    return facts.multiLine ? "AXTextArea" : "AXTextField";
   }
+  if (const KnownRole* known = knownRole(facts.role)) return known->name;
+  // Containers and structure: panels, fillers, sections, paragraphs,
+  // landmarks, calendars, file choosers and every role added later. An
+  // editable one is a web page's contenteditable region, which browsers
+  // on macOS report as a text area.
+  return facts.editable ? "AXTextArea" : "AXGroup";
 }
 
 std::string_view axSubrole(const RoleFacts& facts) {
   if (isSecureText(facts)) return "AXSecureTextField";
   if (isSearchField(facts)) return "AXSearchField";
-  switch (facts.role) {
-    case ATSPI_ROLE_TOGGLE_BUTTON:
-      return "AXToggle";
-    case ATSPI_ROLE_PAGE_TAB:
-      return "AXTabButton";
-    case ATSPI_ROLE_TREE_ITEM:
-      return "AXOutlineRow";
-    case ATSPI_ROLE_DIALOG:
-    case ATSPI_ROLE_ALERT:
-      return "AXDialog";
-    case ATSPI_ROLE_FRAME:
-      return "AXStandardWindow";
-    default:
-      return {};
-  }
+  const KnownRole* known = knownRole(facts.role);
+  return known != nullptr ? known->subrole : std::string_view();
 }
 
 bool isSecureText(const RoleFacts& facts) {

@@ -154,13 +154,8 @@ bool openedWindow(const ObjectRef& element, std::optional<std::vector<ObjectRef>
 
 ResultCode setElementValue(ElementFacts& facts, std::string_view text) {
   if (!representableOnBus(text)) return code::illegalArgument;
-  if (facts.vanished()) return code::invalidElement;
-  // The facts (the interfaces among them) arrive together.
-  facts.isSecureText();
-  if (facts.failed()) return facts.failure();
-  // An element whose interfaces could not be asked may still be editable.
-  if (ResultCode unknown = facts.interfacesUnknown(); unknown != code::success) return unknown;
-  if (!facts.implements(wire::editableTextInterface)) return code::attributeUnsupported;
+  const ResultCode usable = offers(facts, {wire::editableTextInterface});
+  if (usable != code::success) return usable;
   // The text before the write, asked ahead of it (the application answers
   // in order), so that a write it refuses half-way can be undone. A
   // password is never read, so never put back.
@@ -295,13 +290,9 @@ ResultCode replaceSecure(CaretEdit& edit) {
 
 ResultCode replaceSelection(ElementFacts& facts, std::string_view text) {
   if (!representableOnBus(text)) return code::illegalArgument;
-  if (facts.vanished()) return code::invalidElement;
+  const ResultCode usable = offers(facts, {wire::editableTextInterface, wire::textInterface});
+  if (usable != code::success) return usable;
   const bool secure = facts.isSecureText();
-  if (facts.failed()) return facts.failure();
-  if (ResultCode unknown = facts.interfacesUnknown(); unknown != code::success) return unknown;
-  if (!facts.implements(wire::editableTextInterface) || !facts.implements(wire::textInterface)) {
-    return code::attributeUnsupported;
-  }
   // A selection read before the edit is old news after it.
   facts.selection().reset();
   CaretEdit edit{facts, caretOf(facts), std::string(text)};

@@ -130,9 +130,8 @@ namespace {
 
 // An answer sent for with the others serves its first reader; whoever asks
 // again asks anew.
-template <typename T>
-bus::Reply<T>& unused(bus::Reply<T>& reply, bool& used,
-                      bus::Reply<T> (*ask)(const ObjectRef&),
+template <typename T, typename Ask>
+bus::Reply<T>& unused(bus::Reply<T>& reply, bool& used, const Ask& ask,
                       const ObjectRef& element) {
   if (used) reply = ask(element);
   used = true;

@@ -16,13 +16,9 @@ ElementFacts::Selection failed(ResultCode code) {
 }
 
 ElementFacts::Selection readSelection(ElementFacts& facts) {
-  if (facts.vanished()) return failed(code::invalidElement);
+  const ResultCode usable = offers(facts, {wire::textInterface});
+  if (usable != code::success) return failed(usable);
   const bool secure = facts.isSecureText();
-  if (facts.failed()) return failed(facts.failure());
-  if (ResultCode unknown = facts.interfacesUnknown(); unknown != code::success) {
-    return failed(unknown);
-  }
-  if (!facts.implements(wire::textInterface)) return failed(code::attributeUnsupported);
   const Caret caret = caretOf(facts);
   if (caret.code != code::success) return failed(caret.code);
   const auto [start, end] = caret.span;
@@ -58,6 +54,19 @@ const ElementFacts::Selection& selectionOf(ElementFacts& facts) {
 
 }  // namespace
 
+ResultCode offers(ElementFacts& facts, std::initializer_list<std::string_view> interfaces) {
+  if (facts.vanished()) return code::invalidElement;
+  // The facts (the interfaces among them) arrive together.
+  facts.isSecureText();
+  if (facts.failed()) return facts.failure();
+  // An element whose interfaces could not be asked may still offer them.
+  if (ResultCode unknown = facts.interfacesUnknown(); unknown != code::success) return unknown;
+  for (std::string_view interface : interfaces) {
+    if (!facts.implements(interface)) return code::attributeUnsupported;
+  }
+  return code::success;
+}
+
 Caret caretOf(ElementFacts& facts) {
   const ObjectRef& element = facts.element();
   auto selections = calls::selectionCount(element);
@@ -70,11 +79,13 @@ Caret caretOf(ElementFacts& facts) {
   Caret caret;
   const std::string* name = toolkit.get();
   caret.units = offsetUnitsOf(name != nullptr ? *name : std::string());
-  const std::int32_t* count = characters.get();
-  if (count == nullptr) {
-    caret.code = facts.failureOf(characters.outcome());
+  auto answer = [&caret](ResultCode code, calls::Span span = {}) {
+    caret.code = code;
+    caret.span = span;
     return caret;
-  }
+  };
+  const std::int32_t* count = characters.get();
+  if (count == nullptr) return answer(facts.failureOf(characters.outcome()));
   caret.characterCount = *count;
   const std::int32_t* offset = caretOffset.get();
   // The first selection, in either direction. The caret stands at one of
@@ -88,27 +99,15 @@ Caret caretOf(ElementFacts& facts) {
     const std::int32_t end = std::max(span->start, span->end);
     if (start < 0 || end > *count ||
         (offset != nullptr && *offset >= 0 && *offset != start && *offset != end)) {
-      caret.code = code::cannotComplete;
-      return caret;
+      return answer(code::cannotComplete);
     }
-    if (end > start) {
-      caret.span = {start, end};
-      caret.code = code::success;
-      return caret;
-    }
+    if (end > start) return answer(code::success, {start, end});
   }
-  if (offset == nullptr) {
-    caret.code = facts.failureOf(caretOffset.outcome());
-  } else if (*offset < 0) {
-    // Firefox answers -1 where nothing has a caret.
-    caret.code = code::noValue;
-  } else if (*offset > *count) {
-    caret.code = code::cannotComplete;
-  } else {
-    caret.span = {*offset, *offset};
-    caret.code = code::success;
-  }
-  return caret;
+  if (offset == nullptr) return answer(facts.failureOf(caretOffset.outcome()));
+  // Firefox answers -1 where nothing has a caret.
+  if (*offset < 0) return answer(code::noValue);
+  if (*offset > *count) return answer(code::cannotComplete);
+  return answer(code::success, {*offset, *offset});
 }
 
 CopiedAttribute readSelectedTextRange(ElementFacts& facts) {
