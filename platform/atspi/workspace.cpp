@@ -18,7 +18,6 @@
 #include "platform/atspi/desktop/app_identity.h"
 #include "platform/atspi/desktop/session_apps.h"
 #include "platform/atspi/desktop/sway_ipc.h"
-#include "platform/atspi/desktop/wayland_client.h"
 #include "platform/atspi/desktop/x11_desktop.h"
 #include "platform/atspi/focus/focus_search.h"
 #include "platform/atspi/focus/registered_applications.h"
@@ -63,11 +62,6 @@ std::optional<std::string> firstAnswer(ApplicationRef& application, Answer answe
   return std::nullopt;
 }
 
-std::optional<std::string> nonEmpty(std::optional<std::string> text) {
-  if (text && text->empty()) return std::nullopt;
-  return text;
-}
-
 }  // namespace
 
 void release(ApplicationRef* ref) noexcept { delete ref; }
@@ -109,11 +103,9 @@ std::optional<std::string> localizedName(const RunningApplication& application) 
     auto name = atspi::applicationName(root);
     if (const std::string* text = name.get(); text != nullptr && !text->empty()) return *text;
   }
-  return firstAnswer(*application.get(), [](x11::WindowId window) -> std::optional<std::string> {
-    if (auto windowClass = x11::windowClass(window); windowClass && !windowClass->instance.empty()) {
-      return windowClass->instance;
-    }
-    return nonEmpty(x11::windowTitle(window));
+  return firstAnswer(*application.get(), [](x11::WindowId window) {
+    if (auto instance = x11::windowInstance(window)) return instance;
+    return x11::windowTitle(window);
   });
 }
 
@@ -121,19 +113,11 @@ std::optional<std::string> bundleIdentifier(const RunningApplication& applicatio
   if (!application) return std::nullopt;
   const Pid pid = application.get()->pid;
   if (auto id = identity::flatpakApplicationId(pid)) return id;
-  if (auto id = firstAnswer(*application.get(), [](x11::WindowId window) {
-        return nonEmpty(x11::gtkApplicationId(window));
-      })) {
-    return id;
-  }
+  if (auto id = firstAnswer(*application.get(), x11::gtkApplicationId)) return id;
   if (auto id = session::ownedApplicationId(pid)) return id;
   if (auto id = identity::launchedApplicationId(pid)) return id;
   if (auto view = sway::viewOfPid(pid); view && !view->appId.empty()) return view->appId;
-  return firstAnswer(*application.get(), [](x11::WindowId window) -> std::optional<std::string> {
-    auto windowClass = x11::windowClass(window);
-    if (!windowClass || windowClass->className.empty()) return std::nullopt;
-    return windowClass->className;
-  });
+  return firstAnswer(*application.get(), x11::windowClass);
 }
 
 namespace {
@@ -167,6 +151,16 @@ bool activateWithToken(Pid pid) {
   return name && session::activateByName(*name, token) && comesToFront(pid);
 }
 
+// Whether a Wayland session runs and the process shows its windows as a
+// Wayland client: sway says so, or, without sway, the process owns no X11
+// window.
+bool waylandNative(ApplicationRef& application) {
+  const char* display = std::getenv("WAYLAND_DISPLAY");
+  if (display == nullptr || *display == '\0') return false;
+  if (std::optional<sway::View> view = sway::viewOfPid(application.pid)) return !view->xwayland;
+  return windowsOf(application).empty();
+}
+
 }  // namespace
 
 // Only NSApplicationActivateIgnoringOtherApps (2) is ever passed; an X11
@@ -178,10 +172,11 @@ bool activateApplication(const RunningApplication& application, std::uint32_t) {
   if (!application) return false;
   const Pid pid = application.get()->pid;
   if (sway::focusWindowOf(pid) == true) return true;
-  if (std::optional<session::KwinActivation> kwin = session::KwinActivation::start(pid)) {
-    return kwin->ran() && comesToFront(pid);
+  if (std::optional<bool> kwin =
+          session::activateThroughKwin(pid, [pid] { return comesToFront(pid); })) {
+    return *kwin;
   }
-  if (wayland::waylandNative(pid)) return activateWithToken(pid);
+  if (waylandNative(*application.get())) return activateWithToken(pid);
   return x11::activate(windowsOf(*application.get()));
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <vector>
 
@@ -41,13 +42,6 @@ bool consumeSuffix(std::string_view& text, std::string_view suffix) {
   return true;
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Undoes systemd's unit name escaping (\xNN for every byte that a unit name
 // cannot carry, "-" among them). A malformed escape makes the name unusable.
 std::optional<std::string> unescapedUnitPart(std::string_view part) {
@@ -58,10 +52,10 @@ std::optional<std::string> unescapedUnitPart(std::string_view part) {
       continue;
     }
     if (i + 3 >= part.size() || part[i + 1] != 'x') return std::nullopt;
-    int high = hexDigit(part[i + 2]);
-    int low = hexDigit(part[i + 3]);
-    if (high < 0 || low < 0) return std::nullopt;
-    text += static_cast<char>(high * 16 + low);
+    unsigned byte = 0;
+    const char* digits = part.data() + i + 2;
+    if (std::from_chars(digits, digits + 2, byte, 16).ptr != digits + 2) return std::nullopt;
+    text += static_cast<char>(byte);
     i += 3;
   }
   return text;
@@ -126,11 +120,12 @@ std::optional<Pid> parentOf(Pid pid) {
   for (std::string_view line : split(*status, '\n')) {
     if (!consumePrefix(line, "PPid:")) continue;
     line = trimmed(line);
-    char* end = nullptr;
-    std::string digits(line);
-    long parent = std::strtol(digits.c_str(), &end, 10);
-    if (digits.empty() || *end != '\0' || parent <= 0) return std::nullopt;
-    return static_cast<Pid>(parent);
+    Pid parent = 0;
+    auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), parent);
+    if (error != std::errc() || end != line.data() + line.size() || parent <= 0) {
+      return std::nullopt;
+    }
+    return parent;
   }
   return std::nullopt;
 }

@@ -27,16 +27,6 @@ constexpr const char* kwinName = "org.kde.KWin";
 constexpr std::size_t maxNames = 1024;
 constexpr std::size_t maxCandidates = 64;
 
-std::vector<std::string> listedNames(sd_bus_message* reply) {
-  std::vector<std::string> names;
-  if (sd_bus_message_enter_container(reply, 'a', "s") <= 0) return names;
-  const char* name = nullptr;
-  while (names.size() < maxNames && sd_bus_message_read_basic(reply, 's', &name) > 0) {
-    names.emplace_back(name);
-  }
-  return names;
-}
-
 Call withString(Call call, std::string argument) {
   call.append = [argument = std::move(argument)](sd_bus_message* message) {
     return sd_bus_message_append_basic(message, 's', argument.c_str());
@@ -83,77 +73,72 @@ std::optional<std::string> writtenFile(const std::string& text) {
   return path;
 }
 
+// Runs the script KWin loaded: KWin 5 serves it at /ID, KWin 6 at
+// /Scripting/ScriptID.
+bool ranScript(const Answer& loaded) {
+  std::int32_t id = -1;
+  if (sd_bus_message_read_basic(loaded.get(), 'i', &id) <= 0 || id < 0) return false;
+  std::string number = std::to_string(id);
+  std::vector<Answer> runs = callAll({{kwinName, "/" + number, "org.kde.kwin.Script", "run", {}},
+                                      {kwinName, "/Scripting/Script" + number,
+                                       "org.kde.kwin.Script", "run", {}}});
+  return std::any_of(runs.begin(), runs.end(), [](const Answer& run) { return run != nullptr; });
+}
+
 }  // namespace
 
 std::optional<std::string> ownedApplicationId(Pid pid) {
   if (pid <= 0) return std::nullopt;
-  std::vector<Answer> listed = callAll({{busName, busPath, busName, "ListNames", {}}});
-  if (!listed.front().ok) return std::nullopt;
-  // Only names that stand for an installed desktop file are asked about.
-  std::vector<std::pair<std::string, std::string>> candidates;
-  for (std::string& name : listedNames(listed.front().reply.get())) {
-    if (candidates.size() >= maxCandidates || atspi::bus::outOfTime()) break;
-    std::optional<std::string> id = identity::desktopIdOfBusName(name, pid);
-    if (id && identity::desktopFileExists(*id)) candidates.emplace_back(std::move(name), *id);
+  Answer listed = std::move(callAll({{busName, busPath, busName, "ListNames", {}}}).front());
+  if (!listed || sd_bus_message_enter_container(listed.get(), 'a', "s") <= 0) {
+    return std::nullopt;
   }
+  // Only names that stand for an installed desktop file are asked about.
+  std::vector<std::string> ids;
   std::vector<Call> owners;
-  for (const auto& [name, id] : candidates) {
+  const char* name = nullptr;
+  for (std::size_t seen = 0; seen < maxNames && ids.size() < maxCandidates; ++seen) {
+    if (atspi::bus::outOfTime() || sd_bus_message_read_basic(listed.get(), 's', &name) <= 0) {
+      break;
+    }
+    std::optional<std::string> id = identity::desktopIdOfBusName(name, pid);
+    if (!id || !identity::desktopFileExists(*id)) continue;
+    ids.push_back(std::move(*id));
     owners.push_back(
         withString({busName, busPath, busName, "GetConnectionUnixProcessID", {}}, name));
   }
   std::vector<Answer> answers = callAll(owners);
   for (std::size_t i = 0; i < answers.size(); ++i) {
     std::uint32_t owner = 0;
-    if (answers[i].ok && sd_bus_message_read_basic(answers[i].reply.get(), 'u', &owner) > 0 &&
+    if (answers[i] && sd_bus_message_read_basic(answers[i].get(), 'u', &owner) > 0 &&
         owner == static_cast<std::uint32_t>(pid)) {
-      return candidates[i].second;
+      return ids[i];
     }
   }
   return std::nullopt;
 }
 
-std::optional<KwinActivation> KwinActivation::start(Pid pid) {
+std::optional<bool> activateThroughKwin(Pid pid, const std::function<bool()>& cameToFront) {
   if (pid <= 0) return std::nullopt;
   std::optional<std::string> file = writtenFile(activationScript(pid));
   if (!file) return std::nullopt;
   // The file's own random name names the script: never one already loaded.
   std::string plugin = file->substr(file->rfind('/') + 1);
   plugin.resize(plugin.size() - 3);
-  KwinActivation activation(*file, plugin);
   Call load{kwinName, "/Scripting", "org.kde.kwin.Scripting", "loadScript",
             [&file, &plugin](sd_bus_message* message) {
               return sd_bus_message_append(message, "ss", file->c_str(), plugin.c_str());
             }};
-  std::vector<Answer> loaded = callAll({load});
-  std::int32_t id = -1;
-  if (!loaded.front().ok) {
-    // Without KWin there is nothing to unload.
-    activation.plugin_.clear();
-    return std::nullopt;
-  }
-  if (sd_bus_message_read_basic(loaded.front().reply.get(), 'i', &id) <= 0 || id < 0) {
-    return activation;
-  }
-  // KWin 5 serves the script at /ID, KWin 6 at /Scripting/ScriptID.
-  std::string number = std::to_string(id);
-  std::vector<Answer> runs = callAll({{kwinName, "/" + number, "org.kde.kwin.Script", "run", {}},
-                                      {kwinName, "/Scripting/Script" + number,
-                                       "org.kde.kwin.Script", "run", {}}});
-  activation.ran_ = std::any_of(runs.begin(), runs.end(), [](const Answer& run) { return run.ok; });
-  return activation;
-}
-
-KwinActivation::KwinActivation(KwinActivation&& other) noexcept
-    : file_(std::exchange(other.file_, {})),
-      plugin_(std::exchange(other.plugin_, {})),
-      ran_(other.ran_) {}
-
-KwinActivation::~KwinActivation() {
-  if (!plugin_.empty()) {
+  Answer loaded = std::move(callAll({load}).front());
+  std::optional<bool> activated;
+  // Without KWin there is nothing to unload.
+  if (loaded) {
+    activated = ranScript(loaded) && cameToFront();
     callAll({withString({kwinName, "/Scripting", "org.kde.kwin.Scripting", "unloadScript", {}},
-                        plugin_)});
+                        plugin)});
   }
-  if (!file_.empty()) ::unlink(file_.c_str());
+  ::unlink(file->c_str());
+  return activated;
 }
 
 bool activateByName(const std::string& name, const std::string& activationToken) {
@@ -168,7 +153,7 @@ bool activateByName(const std::string& name, const std::string& activationToken)
                                                activationToken.c_str(), "desktop-startup-id", "s",
                                                activationToken.c_str());
                 }};
-  return callAll({activate}).front().ok;
+  return callAll({activate}).front() != nullptr;
 }
 
 }  // namespace focusctl::platform::session

@@ -4,6 +4,7 @@
 // raise another's window through the display server.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,25 +17,11 @@ namespace focusctl::platform::session {
 // installed).
 std::optional<std::string> ownedApplicationId(Pid pid);
 
-// A script loaded into KWin that activates the process's topmost window; it
-// is unloaded and its file removed when this goes.
-class KwinActivation {
- public:
-  // Nothing when KWin does not answer on the session bus.
-  static std::optional<KwinActivation> start(Pid pid);
-  KwinActivation(KwinActivation&& other) noexcept;
-  KwinActivation& operator=(KwinActivation&&) = delete;
-  ~KwinActivation();
-  // KWin accepted the script and ran it.
-  bool ran() const { return ran_; }
-
- private:
-  KwinActivation(std::string file, std::string plugin)
-      : file_(std::move(file)), plugin_(std::move(plugin)) {}
-  std::string file_;
-  std::string plugin_;
-  bool ran_ = false;
-};
+// Loads a script into KWin that activates the process's topmost window, and
+// asks cameToFront while it is loaded; then unloads it and removes its file.
+// Nothing when KWin does not answer on the session bus; else whether KWin
+// ran the script and cameToFront said yes.
+std::optional<bool> activateThroughKwin(Pid pid, const std::function<bool()>& cameToFront);
 
 // Asks the application owning the well-known name to activate itself
 // (org.freedesktop.Application.Activate), handing on the activation token

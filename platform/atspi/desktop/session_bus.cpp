@@ -35,16 +35,13 @@ struct Pending {
   std::unique_ptr<sd_bus_slot, SlotUnref> slot;
 };
 
+// A D-Bus error is an answer too: the call failed.
 int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   auto* pending = static_cast<Pending*>(userdata);
   pending->done = true;
-  if (sd_bus_message_is_method_error(reply, nullptr)) {
-    const sd_bus_error* error = sd_bus_message_get_error(reply);
-    pending->answer.errorName = error != nullptr && error->name != nullptr ? error->name : "";
-    return 0;
+  if (!sd_bus_message_is_method_error(reply, nullptr)) {
+    pending->answer.reset(sd_bus_message_ref(reply));
   }
-  pending->answer.ok = true;
-  pending->answer.reply.reset(sd_bus_message_ref(reply), atspi::bus::MessageUnref());
   return 0;
 }
 
@@ -64,21 +61,15 @@ bool send(sd_bus* bus, const Call& call, Pending& pending, std::uint64_t timeout
 }  // namespace
 
 std::vector<Answer> callAll(const std::vector<Call>& calls) {
-  std::vector<Pending> pending(calls.size());
-  auto answers = [&pending] {
-    std::vector<Answer> all;
-    for (Pending& one : pending) all.push_back(std::move(one.answer));
-    return all;
-  };
   long long timeoutMs = atspi::bus::callTimeoutMs;
   if (auto left = atspi::bus::budgetLeft()) {
     timeoutMs = std::min<long long>(timeoutMs, left->count());
   }
   sd_bus* bus = timeoutMs > 0 ? sessionBus() : nullptr;
-  if (bus == nullptr) return answers();
   const auto timeoutUs = static_cast<std::uint64_t>(timeoutMs) * 1000;
+  std::vector<Pending> pending(calls.size());
   for (std::size_t i = 0; i < calls.size(); ++i) {
-    if (!send(bus, calls[i], pending[i], timeoutUs)) pending[i].done = true;
+    pending[i].done = bus == nullptr || !send(bus, calls[i], pending[i], timeoutUs);
   }
   // sd-bus expires a call only once the connection runs; the deadline is
   // kept here too, so a bus that never finishes its handshake costs no more.
@@ -95,7 +86,9 @@ std::vector<Answer> callAll(const std::vector<Call>& calls) {
     if (sd_bus_wait(bus, static_cast<std::uint64_t>(left.count())) < 0) break;
   }
   // Unanswered calls are dropped with their slots.
-  return answers();
+  std::vector<Answer> answers;
+  for (Pending& one : pending) answers.push_back(std::move(one.answer));
+  return answers;
 }
 
 }  // namespace focusctl::platform::session

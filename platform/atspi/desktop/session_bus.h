@@ -4,12 +4,10 @@
 // waited for together, within the command's budget.
 #pragma once
 
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-struct sd_bus_message;
+#include "platform/atspi/bus/bus_client.h"
 
 namespace focusctl::platform::session {
 
@@ -19,15 +17,11 @@ struct Call {
   std::string interface;
   std::string member;
   // Appends the arguments; nothing to append when empty.
-  std::function<int(sd_bus_message*)> append;
+  atspi::bus::Appender append;
 };
 
-struct Answer {
-  bool ok = false;
-  std::string errorName;
-  // The reply, when the call succeeded.
-  std::shared_ptr<sd_bus_message> reply;
-};
+// The reply; null when the call failed.
+using Answer = atspi::bus::MessagePtr;
 
 // Sends the calls at once and waits for every answer, each at most a call's
 // timeout and never past the command's budget. Nothing ever starts a

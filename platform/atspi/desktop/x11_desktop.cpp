@@ -31,20 +31,36 @@ enum AtomIndex {
   netSupportingWmCheck,
   netWmName,
   gtkApplicationIdAtom,
+  wmClass,
   utf8String,
   atSpiBus,
   atomCount
 };
 
-constexpr std::array<const char*, atomCount> atomNames = {
-    "_NET_ACTIVE_WINDOW",   "_NET_WM_PID",
-    "_NET_CLIENT_LIST",     "_NET_CLIENT_LIST_STACKING",
-    "_NET_SUPPORTED",       "_NET_SUPPORTING_WM_CHECK",
-    "_NET_WM_NAME",         "_GTK_APPLICATION_ID",
-    "UTF8_STRING",          "AT_SPI_BUS",
+// Each atom's name, and how much of a property by that name is worth
+// reading: one value for windows and pids, whole lists and texts up to a
+// bound.
+struct AtomSpec {
+  const char* name;
+  std::uint32_t maxLongs;
 };
+constexpr std::array<AtomSpec, atomCount> atomSpecs = {{
+    {"_NET_ACTIVE_WINDOW", 1},
+    {"_NET_WM_PID", 1},
+    {"_NET_CLIENT_LIST", 65536},
+    {"_NET_CLIENT_LIST_STACKING", 65536},
+    {"_NET_SUPPORTED", 1024},
+    {"_NET_SUPPORTING_WM_CHECK", 1},
+    {"_NET_WM_NAME", 4096},
+    {"_GTK_APPLICATION_ID", 4096},
+    {"WM_CLASS", 4096},
+    {"UTF8_STRING", 0},  // a type, never read
+    // libatspi reads at most BUFSIZ units of AT_SPI_BUS.
+    {"AT_SPI_BUS", 8192},
+}};
 
-// xcb hands every reply and event over in malloc'd memory.
+// xcb hands every reply and event over in malloc'd memory. A reply waited
+// for without asking for its error is null on an error, which xcb frees.
 struct FreeDeleter {
   void operator()(void* data) const noexcept { std::free(data); }
 };
@@ -67,21 +83,18 @@ class Prefetched {
     if (xcb_ != nullptr) xcb_discard_reply(xcb_, cookie_.sequence);
   }
 
-  // Waits for the reply the first time; it may hold nothing.
-  const std::shared_ptr<xcb_get_property_reply_t>& reply() {
+  // Waits for the reply the first time; null when there is none.
+  const xcb_get_property_reply_t* reply() {
     if (xcb_ != nullptr) {
-      xcb_generic_error_t* error = nullptr;
-      reply_.reset(xcb_get_property_reply(std::exchange(xcb_, nullptr), cookie_, &error),
-                   std::free);
-      std::free(error);
+      reply_.reset(xcb_get_property_reply(std::exchange(xcb_, nullptr), cookie_, nullptr));
     }
-    return reply_;
+    return reply_.get();
   }
 
  private:
   xcb_connection_t* xcb_;  // until the reply is waited for
   xcb_get_property_cookie_t cookie_;
-  std::shared_ptr<xcb_get_property_reply_t> reply_;
+  Owned<xcb_get_property_reply_t> reply_;
 };
 
 struct Connection {
@@ -89,7 +102,7 @@ struct Connection {
   xcb_window_t root = XCB_NONE;        // of the display's default screen
   xcb_window_t firstRoot = XCB_NONE;   // of screen 0, where AT_SPI_BUS lives
   std::array<xcb_atom_t, atomCount> atoms{};
-  FreshMap<std::pair<xcb_window_t, xcb_atom_t>, Prefetched> prefetched;
+  FreshMap<std::pair<xcb_window_t, AtomIndex>, Prefetched> prefetched;
   // Events read while a reply was awaited, served before the socket is read.
   std::deque<Owned<xcb_generic_event_t>> queued;
   // Whether an EWMH window manager runs, and its check window: asked once
@@ -100,28 +113,14 @@ struct Connection {
 
 bool lost(const Connection& x) { return xcb_connection_has_error(x.xcb) != 0; }
 
-// How much of each property is worth reading: one value for windows and
-// pids, whole lists and texts up to a bound.
-std::uint32_t maxLongs(xcb_atom_t name, const Connection& x) {
-  if (name == x.atoms[netClientList] || name == x.atoms[netClientListStacking]) return 65536;
-  if (name == x.atoms[netSupported]) return 1024;
-  // libatspi reads at most BUFSIZ units of AT_SPI_BUS.
-  if (name == x.atoms[atSpiBus]) return 8192;
-  if (name == x.atoms[netActiveWindow] || name == x.atoms[netWmPid] ||
-      name == x.atoms[netSupportingWmCheck]) {
-    return 1;
-  }
-  return 4096;
-}
-
 // Sends the request now and leaves its answer to be taken later, so that
 // independent questions travel together.
-Prefetched& prefetch(Connection& x, xcb_window_t window, xcb_atom_t name) {
+Prefetched& prefetch(Connection& x, xcb_window_t window, AtomIndex name) {
   if (Prefetched* asked = x.prefetched.find({window, name})) return *asked;
   return x.prefetched.put(
-      {window, name}, Prefetched(x.xcb, xcb_get_property(x.xcb, 0, window, name,
+      {window, name}, Prefetched(x.xcb, xcb_get_property(x.xcb, 0, window, x.atoms[name],
                                                          XCB_GET_PROPERTY_TYPE_ANY, 0,
-                                                         maxLongs(name, x))));
+                                                         atomSpecs[name].maxLongs)));
 }
 
 Connection* connection() {
@@ -143,20 +142,18 @@ Connection* connection() {
     made->root = screens.data->root;
     std::array<xcb_intern_atom_cookie_t, atomCount> cookies{};
     for (std::size_t i = 0; i < atomCount; ++i) {
-      cookies[i] = xcb_intern_atom(xcb, 0, static_cast<std::uint16_t>(std::strlen(atomNames[i])),
-                                   atomNames[i]);
+      const char* atom = atomSpecs[i].name;
+      cookies[i] = xcb_intern_atom(xcb, 0, static_cast<std::uint16_t>(std::strlen(atom)), atom);
     }
     for (std::size_t i = 0; i < atomCount; ++i) {
-      xcb_generic_error_t* error = nullptr;
-      Owned<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(xcb, cookies[i], &error));
-      std::free(error);
+      Owned<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(xcb, cookies[i], nullptr));
       made->atoms[i] = reply ? reply->atom : XCB_NONE;
     }
     // What nearly every command asks first, in one round trip: the bus
     // address, the window manager's check window and the active window.
-    prefetch(*made, made->firstRoot, made->atoms[atSpiBus]);
-    prefetch(*made, made->root, made->atoms[netSupportingWmCheck]);
-    prefetch(*made, made->root, made->atoms[netActiveWindow]);
+    prefetch(*made, made->firstRoot, atSpiBus);
+    prefetch(*made, made->root, netSupportingWmCheck);
+    prefetch(*made, made->root, netActiveWindow);
     xcb_flush(xcb);
     return made;
   }();
@@ -164,86 +161,61 @@ Connection* connection() {
   return opened;
 }
 
-struct Property {
-  std::shared_ptr<xcb_get_property_reply_t> reply;
-  xcb_atom_t type() const { return reply->type; }
-  int format() const { return reply->format; }
-  const std::uint8_t* bytes() const {
-    return static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
-  }
-  std::size_t size() const {
-    return static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
-  }
-};
-
-// The property's value with whatever type it has; nothing when the window
-// is gone (an expected error) or the connection is.
-std::optional<Property> anyProperty(Connection& x, xcb_window_t window, xcb_atom_t name) {
+// The property's value when it has that type and format (8 or 32 bits);
+// nothing when the window is gone (an expected error) or the connection is.
+std::optional<std::string> propertyValue(Connection& x, xcb_window_t window, AtomIndex name,
+                                         xcb_atom_t type, int format) {
   if (window == XCB_NONE) return std::nullopt;
-  const std::shared_ptr<xcb_get_property_reply_t>& reply = prefetch(x, window, name).reply();
-  if (!reply || reply->type == XCB_NONE) return std::nullopt;
-  return Property{reply};
+  const xcb_get_property_reply_t* reply = prefetch(x, window, name).reply();
+  if (reply == nullptr || reply->type != type || reply->format != format) return std::nullopt;
+  return std::string(static_cast<const char*>(xcb_get_property_value(reply)),
+                     static_cast<std::size_t>(xcb_get_property_value_length(reply)));
 }
 
-std::optional<Property> readProperty(Connection& x, xcb_window_t window, xcb_atom_t name,
-                                     xcb_atom_t type) {
-  auto property = anyProperty(x, window, name);
-  if (!property || property->type() != type) return std::nullopt;
-  return property;
-}
-
-std::vector<std::uint32_t> items32(const Property& property) {
-  std::vector<std::uint32_t> items;
-  if (property.format() != 32) return items;
-  items.resize(property.size() / sizeof(std::uint32_t));
-  std::memcpy(items.data(), property.bytes(), items.size() * sizeof(std::uint32_t));
+// A list of windows, atoms or numbers.
+std::optional<std::vector<std::uint32_t>> items32(Connection& x, xcb_window_t window,
+                                                  AtomIndex name, xcb_atom_t type) {
+  std::optional<std::string> value = propertyValue(x, window, name, type, 32);
+  if (!value) return std::nullopt;
+  std::vector<std::uint32_t> items(value->size() / sizeof(std::uint32_t));
+  std::memcpy(items.data(), value->data(), items.size() * sizeof(std::uint32_t));
   return items;
 }
 
-std::optional<xcb_window_t> windowProperty(Connection& x, xcb_window_t window, xcb_atom_t name) {
-  auto property = readProperty(x, window, name, XCB_ATOM_WINDOW);
-  if (!property) return std::nullopt;
-  auto items = items32(*property);
-  if (items.empty() || items[0] == XCB_NONE) return std::nullopt;
-  return items[0];
-}
-
-std::optional<std::string> textProperty(Connection& x, xcb_window_t window, xcb_atom_t name,
-                                        xcb_atom_t type) {
-  auto property = readProperty(x, window, name, type);
-  if (!property || property->format() != 8 || property->size() == 0) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(property->bytes()), property->size());
-}
-
-std::optional<Pid> pidOf(const std::optional<Property>& property) {
-  if (!property || property->type() != XCB_ATOM_CARDINAL) return std::nullopt;
-  auto items = items32(*property);
-  if (items.empty() || items[0] == 0 ||
-      items[0] > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) {
-    return std::nullopt;
-  }
-  return static_cast<Pid>(items[0]);
+// The first item of the list; nothing when it is 0 (None).
+std::optional<std::uint32_t> firstItem(Connection& x, xcb_window_t window, AtomIndex name,
+                                       xcb_atom_t type) {
+  auto items = items32(x, window, name, type);
+  if (!items || items->empty() || items->front() == 0) return std::nullopt;
+  return items->front();
 }
 
 std::optional<Pid> windowPid(Connection& x, xcb_window_t window) {
-  return pidOf(anyProperty(x, window, x.atoms[netWmPid]));
+  auto pid = firstItem(x, window, netWmPid, XCB_ATOM_CARDINAL);
+  if (!pid || *pid > static_cast<std::uint32_t>(std::numeric_limits<Pid>::max())) {
+    return std::nullopt;
+  }
+  return static_cast<Pid>(*pid);
 }
 
-// What is asked about the active window next (its owner, then what names
-// its application), sent as soon as the window is known.
-void prefetchAboutWindow(Connection& x, xcb_window_t window) {
-  for (AtomIndex name : {netWmPid, gtkApplicationIdAtom, netWmName}) {
-    prefetch(x, window, x.atoms[name]);
+// The active window, with what is asked about it next (its owner, then what
+// names its application) sent as soon as it is known.
+std::optional<xcb_window_t> activeWindow(Connection& x) {
+  auto window = firstItem(x, x.root, netActiveWindow, XCB_ATOM_WINDOW);
+  if (window) {
+    for (AtomIndex name : {netWmPid, gtkApplicationIdAtom, netWmName, wmClass}) {
+      prefetch(x, *window, name);
+    }
   }
-  prefetch(x, window, XCB_ATOM_WM_CLASS);
+  return window;
 }
 
 // An EWMH window manager is running when the check window it names on the
 // root names itself too; otherwise the root's EWMH properties are left over.
 bool ewmhManagerRunning(Connection& x) {
   if (x.managerRunning) return *x.managerRunning;
-  auto check = windowProperty(x, x.root, x.atoms[netSupportingWmCheck]);
-  auto self = check ? windowProperty(x, *check, x.atoms[netSupportingWmCheck])
+  auto check = firstItem(x, x.root, netSupportingWmCheck, XCB_ATOM_WINDOW);
+  auto self = check ? firstItem(x, *check, netSupportingWmCheck, XCB_ATOM_WINDOW)
                     : std::nullopt;
   x.managerRunning = check && self && *self == *check;
   x.managerCheck = *x.managerRunning ? *check : XCB_NONE;
@@ -266,47 +238,39 @@ FreshMap<Pid, std::vector<WindowId>>& knownWindows() {
   return windows;
 }
 
-bool managerSupports(Connection& x, xcb_atom_t feature) {
+bool managerSupports(Connection& x, AtomIndex feature) {
   if (!ewmhManagerRunning(x)) return false;
-  auto property = readProperty(x, x.root, x.atoms[netSupported], XCB_ATOM_ATOM);
-  if (!property) return false;
-  auto atoms = items32(*property);
-  return std::find(atoms.begin(), atoms.end(), feature) != atoms.end();
+  auto atoms = items32(x, x.root, netSupported, XCB_ATOM_ATOM);
+  return atoms && std::find(atoms->begin(), atoms->end(), x.atoms[feature]) != atoms->end();
 }
 
 // Top-level client windows, topmost first.
 std::vector<xcb_window_t> topLevelWindows(Connection& x) {
-  std::vector<xcb_window_t> windows;
+  // The stacking list runs bottom to top; the plain one in mapping order,
+  // oldest first.
+  std::optional<std::vector<xcb_window_t>> windows;
   if (ewmhManagerRunning(x)) {
-    for (AtomIndex list : {netClientListStacking, netClientList}) {
-      auto property = readProperty(x, x.root, x.atoms[list], XCB_ATOM_WINDOW);
-      if (!property) continue;
-      windows = items32(*property);
-      // The stacking list runs bottom to top; the plain one in mapping order,
-      // oldest first.
-      std::reverse(windows.begin(), windows.end());
-      return windows;
-    }
+    windows = items32(x, x.root, netClientListStacking, XCB_ATOM_WINDOW);
+    if (!windows) windows = items32(x, x.root, netClientList, XCB_ATOM_WINDOW);
   }
   // No window manager: the root's children are the top-level windows,
   // listed bottom to top.
-  xcb_generic_error_t* error = nullptr;
-  Owned<xcb_query_tree_reply_t> tree(
-      xcb_query_tree_reply(x.xcb, xcb_query_tree(x.xcb, x.root), &error));
-  std::free(error);
-  if (tree) {
-    const xcb_window_t* children = xcb_query_tree_children(tree.get());
-    windows.assign(children, children + xcb_query_tree_children_length(tree.get()));
-    std::reverse(windows.begin(), windows.end());
+  if (!windows) {
+    windows.emplace();
+    Owned<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(x.xcb, xcb_query_tree(x.xcb, x.root), nullptr));
+    if (tree) {
+      const xcb_window_t* children = xcb_query_tree_children(tree.get());
+      windows->assign(children, children + xcb_query_tree_children_length(tree.get()));
+    }
   }
-  return windows;
+  std::reverse(windows->begin(), windows->end());
+  return std::move(*windows);
 }
 
 bool viewable(Connection& x, xcb_window_t window) {
-  xcb_generic_error_t* error = nullptr;
   Owned<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
-      x.xcb, xcb_get_window_attributes(x.xcb, window), &error));
-  std::free(error);
+      x.xcb, xcb_get_window_attributes(x.xcb, window), nullptr));
   return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
@@ -370,6 +334,33 @@ bool handleEvents(Connection& x, void (*activeWindowChanged)()) {
   return !lost(x);
 }
 
+// A text property of the window: WM_CLASS is a STRING, as the ICCCM has it,
+// the others are UTF8_STRING. Nothing when it is empty.
+std::optional<std::string> windowText(WindowId window, AtomIndex name) {
+  Connection* x = connection();
+  if (x == nullptr) return std::nullopt;
+  xcb_atom_t type = x->atoms[utf8String];
+  if (name == wmClass) type = XCB_ATOM_STRING;
+  std::optional<std::string> text =
+      propertyValue(*x, static_cast<xcb_window_t>(window), name, type, 8);
+  if (!text || text->empty()) return std::nullopt;
+  return text;
+}
+
+// WM_CLASS holds two NUL-terminated strings: the instance, then the class.
+std::optional<std::string> classPart(WindowId window, bool className) {
+  std::optional<std::string> text = windowText(window, wmClass);
+  if (!text) return std::nullopt;
+  std::string_view part = *text;
+  if (className) {
+    std::size_t end = part.find('\0');
+    part = end == std::string_view::npos ? "" : part.substr(end + 1);
+  }
+  part = part.substr(0, part.find('\0'));
+  if (part.empty()) return std::nullopt;
+  return std::string(part);
+}
+
 }  // namespace
 
 std::string accessibilityBusAddress() {
@@ -378,20 +369,15 @@ std::string accessibilityBusAddress() {
   if (x == nullptr) return address;
   // libatspi drops the screen number from DISPLAY and so reads the first
   // screen's root.
-  auto property = anyProperty(*x, x->firstRoot, x->atoms[atSpiBus]);
+  std::optional<std::string> text = propertyValue(*x, x->firstRoot, atSpiBus, XCB_ATOM_STRING, 8);
   // The active window came with it: what follows is asked before the bus
   // is connected, so that the answers are in by the time they are needed.
-  if (auto active = windowProperty(*x, x->root, x->atoms[netActiveWindow])) {
-    prefetchAboutWindow(*x, *active);
-  }
-  if (auto check = windowProperty(*x, x->root, x->atoms[netSupportingWmCheck])) {
-    prefetch(*x, *check, x->atoms[netSupportingWmCheck]);
+  activeWindow(*x);
+  if (auto check = firstItem(*x, x->root, netSupportingWmCheck, XCB_ATOM_WINDOW)) {
+    prefetch(*x, *check, netSupportingWmCheck);
   }
   xcb_flush(x->xcb);
-  if (property && property->type() == XCB_ATOM_STRING && property->format() == 8) {
-    const char* text = reinterpret_cast<const char*>(property->bytes());
-    address.assign(text, strnlen(text, property->size()));
-  }
+  if (text) address = text->substr(0, text->find('\0'));
   return address;
 }
 
@@ -400,9 +386,8 @@ std::optional<Pid> activeWindowPid() {
   Connection* x = connection();
   if (x == nullptr || !ewmhManagerRunning(*x)) return std::nullopt;
   Active active;
-  if (auto window = windowProperty(*x, x->root, x->atoms[netActiveWindow])) {
+  if (auto window = activeWindow(*x)) {
     active.window = *window;
-    prefetchAboutWindow(*x, *window);
     active.pid = windowPid(*x, *window);
   }
   knownActive().set(active);
@@ -422,51 +407,29 @@ std::vector<WindowId> windowsOfPid(Pid pid) {
   if (const std::vector<WindowId>* known = knownWindows().find(pid)) return *known;
   std::vector<xcb_window_t> all = topLevelWindows(*x);
   // Every window's owner in one round trip.
-  for (xcb_window_t window : all) prefetch(*x, window, x->atoms[netWmPid]);
+  for (xcb_window_t window : all) prefetch(*x, window, netWmPid);
   for (xcb_window_t window : all) {
     if (windowPid(*x, window) == pid) owned.push_back(window);
   }
   return knownWindows().put(pid, std::move(owned));
 }
 
-std::optional<WindowClass> windowClass(WindowId window) {
-  Connection* x = connection();
-  if (x == nullptr) return std::nullopt;
-  // Two NUL-terminated strings: the instance, then the class.
-  auto text = textProperty(*x, static_cast<xcb_window_t>(window), XCB_ATOM_WM_CLASS,
-                           XCB_ATOM_STRING);
-  if (!text) return std::nullopt;
-  std::size_t end = text->find('\0');
-  WindowClass result{text->substr(0, end), ""};
-  if (end != std::string::npos) {
-    std::string rest = text->substr(end + 1);
-    result.className = rest.substr(0, rest.find('\0'));
-  }
-  return result;
-}
+std::optional<std::string> windowInstance(WindowId window) { return classPart(window, false); }
+
+std::optional<std::string> windowClass(WindowId window) { return classPart(window, true); }
 
 std::optional<std::string> gtkApplicationId(WindowId window) {
-  Connection* x = connection();
-  if (x == nullptr) return std::nullopt;
-  return textProperty(*x, static_cast<xcb_window_t>(window), x->atoms[gtkApplicationIdAtom],
-                      x->atoms[utf8String]);
+  return windowText(window, gtkApplicationIdAtom);
 }
 
-std::optional<std::string> windowTitle(WindowId window) {
-  Connection* x = connection();
-  if (x == nullptr) return std::nullopt;
-  return textProperty(*x, static_cast<xcb_window_t>(window), x->atoms[netWmName],
-                      x->atoms[utf8String]);
-}
+std::optional<std::string> windowTitle(WindowId window) { return windowText(window, netWmName); }
 
 std::optional<Origin> windowOrigin(WindowId window) {
   Connection* x = connection();
   if (x == nullptr || window == XCB_NONE) return std::nullopt;
-  xcb_generic_error_t* error = nullptr;
   Owned<xcb_translate_coordinates_reply_t> reply(xcb_translate_coordinates_reply(
       x->xcb, xcb_translate_coordinates(x->xcb, static_cast<xcb_window_t>(window), x->root, 0, 0),
-      &error));
-  std::free(error);
+      nullptr));
   if (!reply || !reply->same_screen) return std::nullopt;
   return Origin{reply->dst_x, reply->dst_y};
 }
@@ -494,7 +457,7 @@ bool watchActiveWindow(void (*changed)()) {
 bool activate(const std::vector<WindowId>& windows) {
   Connection* x = connection();
   if (x == nullptr || windows.empty()) return false;
-  if (managerSupports(*x, x->atoms[netActiveWindow])) {
+  if (managerSupports(*x, netActiveWindow)) {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;

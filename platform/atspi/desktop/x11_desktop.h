@@ -31,11 +31,10 @@ std::optional<WindowId> knownActiveWindowOf(Pid pid);
 // The process's top-level windows, topmost first.
 std::vector<WindowId> windowsOfPid(Pid pid);
 
-struct WindowClass {
-  std::string instance;   // WM_CLASS res_name
-  std::string className;  // WM_CLASS res_class
-};
-std::optional<WindowClass> windowClass(WindowId window);
+// What a window says of its application (WM_CLASS res_name and res_class,
+// _GTK_APPLICATION_ID) and its title (_NET_WM_NAME); nothing when empty.
+std::optional<std::string> windowInstance(WindowId window);
+std::optional<std::string> windowClass(WindowId window);
 std::optional<std::string> gtkApplicationId(WindowId window);
 std::optional<std::string> windowTitle(WindowId window);
 
