@@ -127,8 +127,9 @@ namespace {
 // compositor does with a request is seen only there.
 bool comesToFront(Pid pid) {
   using namespace std::chrono_literals;
+  // A busy compositor can take over a second to act on the request.
   std::chrono::milliseconds wait = 1000ms;
-  if (auto left = atspi::bus::budgetLeft()) wait = std::min(wait, *left - 150ms);
+  if (auto left = atspi::bus::budgetLeft()) wait = *left - 150ms;
   const auto deadline = std::chrono::steady_clock::now() + wait;
   for (;;) {
     atspi::desktopMayHaveChanged();
