@@ -54,7 +54,7 @@ std::optional<int> pressActionIndex(const std::vector<std::string>& names);
 bool nameIsPlaceholder(std::optional<std::string_view> nameFrom);
 
 // What a failed call's D-Bus error name says about the element it was made on.
-enum class Liveness { vanished, unreachable, alive };
+enum class Liveness { vanished, unreachable };
 Liveness livenessFromErrorName(std::string_view errorName);
 
 }  // namespace focusctl::platform::atspi

@@ -154,7 +154,7 @@ bool openedWindow(const ObjectRef& element, std::optional<std::vector<ObjectRef>
 
 ResultCode setElementValue(ElementFacts& facts, std::string_view text) {
   if (!representableOnBus(text)) return code::illegalArgument;
-  const ResultCode usable = offers(facts, {wire::editableTextInterface});
+  const ResultCode usable = facts.offers({wire::editableTextInterface});
   if (usable != code::success) return usable;
   // The text before the write, asked ahead of it (the application answers
   // in order), so that a write it refuses half-way can be undone. A
@@ -290,7 +290,7 @@ ResultCode replaceSecure(CaretEdit& edit) {
 
 ResultCode replaceSelection(ElementFacts& facts, std::string_view text) {
   if (!representableOnBus(text)) return code::illegalArgument;
-  const ResultCode usable = offers(facts, {wire::editableTextInterface, wire::textInterface});
+  const ResultCode usable = facts.offers({wire::editableTextInterface, wire::textInterface});
   if (usable != code::success) return usable;
   const bool secure = facts.isSecureText();
   // A selection read before the edit is old news after it.

@@ -101,6 +101,19 @@ ResultCode ElementFacts::interfacesUnknown() {
   return failureOf(reply.outcome());
 }
 
+ResultCode ElementFacts::offers(std::initializer_list<std::string_view> interfaces) {
+  if (vanished()) return code::invalidElement;
+  // The facts (the interfaces among them) arrive together.
+  isSecureText();
+  if (failed()) return failure_;
+  // An element whose interfaces could not be asked may still offer them.
+  if (ResultCode unknown = interfacesUnknown(); unknown != code::success) return unknown;
+  for (std::string_view interface : interfaces) {
+    if (!implements(interface)) return code::attributeUnsupported;
+  }
+  return code::success;
+}
+
 bool ElementFacts::implements(std::string_view interface) {
   if (failed()) return false;
   const std::vector<std::string>* interfaces = asked().interfaces.get();

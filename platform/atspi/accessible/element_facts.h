@@ -10,6 +10,7 @@
 
 #include <atspi/atspi-constants.h>
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +65,9 @@ class ElementFacts {
   // Why the interfaces are unknown: -25202 for an element that is gone,
   // -25204 for a question that failed otherwise; 0 when they are known.
   ResultCode interfacesUnknown();
+  // Success when the element is there and offers every one of the
+  // interfaces; else why not.
+  ResultCode offers(std::initializer_list<std::string_view> interfaces);
 
   // The role with the states it needs unless told not to, and its object
   // attributes when asked for (only the text-entry roles have any that

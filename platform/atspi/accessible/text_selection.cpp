@@ -16,7 +16,7 @@ ElementFacts::Selection failed(ResultCode code) {
 }
 
 ElementFacts::Selection readSelection(ElementFacts& facts) {
-  const ResultCode usable = offers(facts, {wire::textInterface});
+  const ResultCode usable = facts.offers({wire::textInterface});
   if (usable != code::success) return failed(usable);
   const bool secure = facts.isSecureText();
   const Caret caret = caretOf(facts);
@@ -53,19 +53,6 @@ const ElementFacts::Selection& selectionOf(ElementFacts& facts) {
 }
 
 }  // namespace
-
-ResultCode offers(ElementFacts& facts, std::initializer_list<std::string_view> interfaces) {
-  if (facts.vanished()) return code::invalidElement;
-  // The facts (the interfaces among them) arrive together.
-  facts.isSecureText();
-  if (facts.failed()) return facts.failure();
-  // An element whose interfaces could not be asked may still offer them.
-  if (ResultCode unknown = facts.interfacesUnknown(); unknown != code::success) return unknown;
-  for (std::string_view interface : interfaces) {
-    if (!facts.implements(interface)) return code::attributeUnsupported;
-  }
-  return code::success;
-}
 
 Caret caretOf(ElementFacts& facts) {
   const ObjectRef& element = facts.element();

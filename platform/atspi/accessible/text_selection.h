@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
-#include <string_view>
 
 #include "platform/atspi/accessible/atspi_calls.h"
 #include "platform/atspi/accessible/element_facts.h"
@@ -13,10 +11,6 @@
 #include "platform/platform.h"
 
 namespace focusctl::platform::atspi {
-
-// Success when the element is there and offers every one of the
-// interfaces; else why not.
-ResultCode offers(ElementFacts& facts, std::initializer_list<std::string_view> interfaces);
 
 // Where the user's typing would go: the selection, else the caret as an
 // empty span; -25212 when there is neither.

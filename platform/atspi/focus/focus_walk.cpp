@@ -40,12 +40,12 @@ bool listingOutOfTime() { return outOfTime(keptForTheAnswer + keptForStates); }
 template <typename T, typename Ask, typename Use>
 void pipelined(std::size_t count, Ask ask, Use use, bool (*stop)() = searchOutOfTime) {
   std::deque<std::pair<std::size_t, bus::Reply<T>>> outstanding;
-  bool finished = true;
+  bool asking = true;
   std::size_t next = 0;
   while (next < count || !outstanding.empty()) {
-    while (finished && next < count && outstanding.size() < pipelineDepth) {
+    while (asking && next < count && outstanding.size() < pipelineDepth) {
       if (stop()) {
-        finished = false;
+        asking = false;
         break;
       }
       outstanding.emplace_back(next, ask(next));
